@@ -1,0 +1,55 @@
+// modRegFuncs: the only place in the cleaner that talks to the registry. Thin wrappers with
+// uniform failure reports, subkey and value walks with shared positions, and the tree
+// operations (export, delete, find) with the backup text format.
+//
+// Standard library only, so it builds unchanged for Windows.
+#pragma once
+
+#include "platform/registry/registry_api.h"
+
+#include <cstdint>
+#include <string>
+
+namespace cleaner {
+
+using platform::HKEY;
+
+// What the registry layer needs of the user interface.
+class RegistryUi {
+public:
+    virtual ~RegistryUi() = default;
+    // A modal OK-only message box with the application's default title ("sorvel").
+    virtual void ShowMessage(const std::string& text) = 0;
+    // Lets the window process pending events (repaint, a press of Cancel).
+    virtual void DoEvents() = 0;
+};
+
+class modRegFuncs {
+public:
+    modRegFuncs(platform::RegistryApi& api, RegistryUi& ui);
+
+    bool RegOpen(HKEY root, const std::string& keyPath, const std::string& subKey, HKEY& handle);
+    bool RegClose(HKEY handle);
+    bool RegGet(HKEY handle, const std::string& valueName, std::string& data);
+
+    bool RegFirstKey(HKEY handle, std::string& name);
+    bool RegNextKey(HKEY handle, std::string& name);
+    std::int32_t RegGetKeyIndex() const;
+    void RegSetKeyIndex(std::int32_t index);
+    bool RegFirstValue(HKEY handle, std::string& name, std::string& data);
+    bool RegNextValue(HKEY handle, std::string& name, std::string& data);
+
+    bool RegExportTree(HKEY root, const std::string& displayRoot, const std::string& keyPath,
+                       const std::string& subKey, std::string& text);
+    bool RegDeleteTree(HKEY root, const std::string& keyPath, const std::string& subKey);
+    bool RegFindSubkeyValue(HKEY root, const std::string& part, const std::string& keyPath,
+                            const std::string& subKey, std::string& result);
+
+private:
+    platform::RegistryApi& api_;
+    RegistryUi& ui_;
+    std::int32_t KeyEnumIndex = 0;    // shared by every subkey walk
+    std::int32_t ValueEnumIndex = 0;  // shared by every value walk
+};
+
+}  // namespace cleaner

@@ -1,0 +1,64 @@
+// A registry held in memory that behaves as Windows does for every operation of RegistryApi:
+// names compared without regard to case and kept as written, subkeys in Wine's sorted order,
+// values in stored order, the same result codes. HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\
+// Software\Classes, as in a Wine prefix. Tests build their registries with it, and the
+// Wine-prefix store keeps a loaded prefix in it.
+#pragma once
+
+#include "platform/registry/registry_api.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class MemoryRegistry : public RegistryApi {
+public:
+    MemoryRegistry();
+    ~MemoryRegistry() override;
+    MemoryRegistry(const MemoryRegistry&) = delete;
+    MemoryRegistry& operator=(const MemoryRegistry&) = delete;
+
+    // --- Building. Paths are narrow (Windows-1252), components joined by one backslash, below a
+    // predefined root; missing keys on the way are created.
+    void CreateKey(HKEY root, std::string_view path);
+    // Stores a value with its exact bytes as the narrow functions return them (for string types:
+    // Windows-1252 text with its terminating NUL).
+    void SetValue(HKEY root, std::string_view path, std::string_view name, DWORD type,
+                  std::string_view bytes);
+    void SetString(HKEY root, std::string_view path, std::string_view name, std::string_view text);
+    void SetDword(HKEY root, std::string_view path, std::string_view name, std::uint32_t value);
+    bool KeyExists(HKEY root, std::string_view path) const;
+
+    // --- Fault injection (tests). Each holds until cleared by ClearFaults.
+    void FailOpen(HKEY root, std::string_view path, LONG code);    // opening this key gives code
+    void FailDelete(HKEY root, std::string_view path, LONG code);  // deleting it gives code
+    // Enumerating the subkey at index of this key gives code.
+    void FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code);
+    void ClearFaults();
+
+    // Handles opened and not yet closed (to catch leaks in tests).
+    std::size_t OpenHandleCount() const;
+
+    // --- RegistryApi
+    LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,
+                       HKEY* result) override;
+    LONG RegCloseKey(HKEY key) override;
+    LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                          unsigned char* data, DWORD* dataSize) override;
+    LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
+                       char* className, DWORD* classSize, std::uint64_t* lastWriteTime) override;
+    LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
+                       DWORD* type, unsigned char* data, DWORD* dataSize) override;
+    LONG RegDeleteKeyA(HKEY key, const char* subKey) override;
+    DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                         char* buffer, DWORD size, void* arguments) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+// The registry as the cleaner needs it: the Win32 narrow-character operations, under their
+// Win32 names and with their Win32 result codes. On Windows this is a thin forwarder to
+// advapi32; on Linux the Wine-prefix store (wine_store.h) provides it, and tests use the
+// in-memory registry (memory_registry.h).
+//
+// Standard library only: this header is compiled for Windows too, so it must not include
+// <windows.h> nor use names that <windows.h> defines as macros (hence kHkeyClassesRoot and
+// kErrorSuccess instead of HKEY_CLASSES_ROOT and ERROR_SUCCESS).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using HKEY = std::uint32_t;   // a 32-bit key handle, as on 32-bit Windows
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+
+inline constexpr HKEY kHkeyClassesRoot = 0x80000000u;
+inline constexpr HKEY kHkeyCurrentUser = 0x80000001u;
+inline constexpr HKEY kHkeyLocalMachine = 0x80000002u;
+
+// Result codes, with their Windows meaning.
+inline constexpr LONG kErrorSuccess = 0;
+inline constexpr LONG kErrorFileNotFound = 2;     // the key or value does not exist
+inline constexpr LONG kErrorAccessDenied = 5;     // also: deleting a key that still has subkeys
+inline constexpr LONG kErrorInvalidHandle = 6;
+inline constexpr LONG kErrorMoreData = 234;       // the caller's buffer is too small
+inline constexpr LONG kErrorNoMoreItems = 259;    // enumeration index past the last item
+inline constexpr LONG kErrorKeyDeleted = 1018;    // the handle's key was deleted meanwhile
+
+// Value types.
+inline constexpr DWORD kRegNone = 0;
+inline constexpr DWORD kRegSz = 1;
+inline constexpr DWORD kRegExpandSz = 2;
+inline constexpr DWORD kRegBinary = 3;
+inline constexpr DWORD kRegDword = 4;
+inline constexpr DWORD kRegMultiSz = 7;
+inline constexpr DWORD kRegQword = 11;
+
+inline constexpr DWORD kFormatMessageFromSystem = 0x1000;
+
+// All text is narrow: Windows-1252, one byte a character. String values (REG_SZ, REG_EXPAND_SZ,
+// REG_MULTI_SZ) are returned in that code page, their sizes counted in narrow bytes including
+// the terminating NUL; every other type is returned as its exact bytes.
+class RegistryApi {
+public:
+    virtual ~RegistryApi() = default;
+
+    // Opens subKey below key (a predefined root or an open handle). A null or empty subKey gives
+    // a new handle on key itself. 0, or 2 when the key does not exist, or 5/6/1018.
+    virtual LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,
+                               HKEY* result) = 0;
+
+    // 0, or 6 for a handle that is not open. Closing a predefined root is 0 and does nothing.
+    virtual LONG RegCloseKey(HKEY key) = 0;
+
+    // Reads a value (null or empty name: the default value). type may be null. With data null,
+    // sets *dataSize to the size needed and returns 0. With a buffer smaller than the data,
+    // returns 234 and sets *dataSize to the size needed; 2 when the value does not exist.
+    virtual LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                                  unsigned char* data, DWORD* dataSize) = 0;
+
+    // The subkey at index, in the registry's own enumeration order (a Wine prefix: Wine's sorted
+    // order). *nameSize is the buffer size in characters, NUL included; on 0 it becomes the
+    // name's length without NUL. When the name does not fit, returns 234, sets *nameSize to the
+    // name's length without NUL and writes nothing past the buffer. 259 past the last subkey.
+    // className, classSize and lastWriteTime may be null; a class size of 0 returns no class.
+    // lastWriteTime is a FILETIME (100 ns ticks since 1601).
+    virtual LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize,
+                               DWORD* reserved, char* className, DWORD* classSize,
+                               std::uint64_t* lastWriteTime) = 0;
+
+    // The value at index, in stored order. The name follows the rules of RegEnumKeyExA; type,
+    // data and dataSize follow those of RegQueryValueExA (each may be null). 259 past the last.
+    virtual LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize,
+                               DWORD* reserved, DWORD* type, unsigned char* data,
+                               DWORD* dataSize) = 0;
+
+    // Deletes subKey below key, which must have no subkeys (5 otherwise); 2 when it does not
+    // exist. An empty subKey deletes the key the handle stands for.
+    virtual LONG RegDeleteKeyA(HKEY key, const char* subKey) = 0;
+
+    // The system's text for an error code (flags kFormatMessageFromSystem, language 0), as
+    // FormatMessageA writes it: NUL-terminated, ending in CR LF. Returns the number of characters
+    // written without the NUL, or 0 when the code has no text or the buffer is too small.
+    virtual DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
+                                 DWORD languageId, char* buffer, DWORD size, void* arguments) = 0;
+};
+
+}  // namespace platform
