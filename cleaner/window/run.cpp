@@ -1,0 +1,93 @@
+#include "cleaner/window/run.h"
+
+namespace cleaner {
+
+namespace {
+
+// Marks a run as under way for as long as it lives, also when the run is left by an exception.
+class RunningMark {
+public:
+    explicit RunningMark(bool& running) : running_(running) { running_ = true; }
+    ~RunningMark() { running_ = false; }
+    RunningMark(const RunningMark&) = delete;
+    RunningMark& operator=(const RunningMark&) = delete;
+
+private:
+    bool& running_;
+};
+
+bool Ticked(int checkValue) { return checkValue != 0; }  // a greyed box counts as ticked
+
+}  // namespace
+
+FennickRun::FennickRun(modFennick& fennick, RunWindow& window)
+    : fennick_(fennick), window_(window) {}
+
+void FennickRun::cmdRemove_Click() {
+    if (running_) {
+        return;  // the press came in while the run let the window process its events
+    }
+    RunningMark mark(running_);
+
+    window_.SetText1("");
+    window_.SetText2("");
+    window_.RefreshWindow();
+    fennick_.ResetLists();
+    fennick_.RunStarted = true;
+    // True until key removal begins the backup file; settings removal then appends to it.
+    bool startNewFile = true;
+
+    if (Ticked(window_.Check1Value())) {
+        RunKeyBranch(startNewFile);
+    }
+    if (Ticked(window_.Check2Value())) {
+        RunSettingsBranch(startNewFile);
+    }
+}
+
+void FennickRun::RunKeyBranch(bool& startNewFile) {
+    if (!fennick_.LoadKeywords(window_.KeyFileText())) {
+        return;  // the loader has shown why; no search runs and the time fields stay empty
+    }
+    window_.SetText1(window_.TimeOfDayText());
+    window_.UpdateStatusText(runtext::kSearchStarted);
+    window_.RefreshWindow();
+    fennick_.FoundKeyCount = 0;
+
+    window_.UpdateRegistryHiveText(runtext::kHiveRoot);
+    fennick_.SearchRootKeys();
+    window_.UpdateRegistryHiveText(runtext::kHiveClsid);
+    fennick_.SearchClassIds();
+    window_.UpdateRegistryHiveText(runtext::kHiveInterface);
+    fennick_.SearchInterfaces();
+    window_.UpdateRegistryHiveText(runtext::kHiveTypeLib);
+    fennick_.SearchTypeLibs();
+    window_.UpdateStatusText(runtext::kSearchCompleted);
+
+    if (window_.Ask(runtext::kAskRemoveKeys) == RunWindow::Answer::Ok) {
+        startNewFile = false;
+        window_.UpdateStatusText(runtext::kRemoveKeysStarted);
+        fennick_.RemoveFoundKeys(window_.RegFileText());
+        window_.UpdateStatusText(runtext::kRemoveKeysCompleted);
+    } else {
+        window_.UpdateStatusText(runtext::kRemoveKeysCancelled);
+    }
+    window_.SetText2(window_.TimeOfDayText());
+}
+
+void FennickRun::RunSettingsBranch(bool& startNewFile) {
+    if (window_.Ask(runtext::kAskRemoveSettings) == RunWindow::Answer::Ok) {
+        window_.UpdateStatusText(runtext::kRemoveSettingsStarted);
+        fennick_.RemoveSettings(window_.RegFileText(), startNewFile);
+        window_.UpdateStatusText(runtext::kRemoveSettingsCompleted);
+    } else {
+        window_.UpdateStatusText(runtext::kRemoveSettingsCancelled);
+    }
+}
+
+void FennickRun::cmdCancel_Click() {
+    window_.UnloadWindow();
+    window_.EndProgram();
+}
+
+}  // namespace cleaner

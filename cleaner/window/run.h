@@ -1,0 +1,87 @@
+// The cleaning run behind the window's two buttons, free of any window toolkit: it drives the
+// window through RunWindow only, so it is tested without a window and a Win32 window can drive
+// it later.
+#pragma once
+
+#include "cleaner/search/modFennick.h"
+
+#include <string>
+
+namespace cleaner {
+
+// Everything the run needs of frmFennick beyond what the searches already use.
+class RunWindow : public FennickView {
+public:
+    enum class Answer { Ok, Cancel };
+
+    // The check boxes: 0 not ticked, 1 ticked, 2 greyed (counts as ticked).
+    virtual int Check1Value() const = 0;
+    virtual int Check2Value() const = 0;
+
+    // The two path boxes, as file names of this platform (UTF-8 on Linux).
+    virtual std::string KeyFileText() const = 0;
+    virtual std::string RegFileText() const = 0;
+
+    // The time fields Text1 ("Start") and Text2 ("End").
+    virtual void SetText1(const std::string& text) = 0;
+    virtual void SetText2(const std::string& text) = 0;
+    // The local time of day as text, in the locale's time format, without a date.
+    virtual std::string TimeOfDayText() = 0;
+
+    // Repaints the whole window at once.
+    virtual void RefreshWindow() = 0;
+
+    // A modal question with OK and Cancel, no icon, title "Tarvo Fennick", OK the default.
+    virtual Answer Ask(const std::string& question) = 0;
+
+    // Takes the window off the screen, then ends the program at once (after the registry's
+    // changed files are saved). Does not return in the program; a test's window may return,
+    // and the run then stops where it is.
+    virtual void UnloadWindow() = 0;
+    virtual void EndProgram() = 0;
+};
+
+// Texts of the run, shown exactly as written here.
+namespace runtext {
+inline constexpr const char* kTitle = "Tarvo Fennick";
+inline constexpr const char* kAskRemoveKeys = "Press Ok, to remove registry keys";
+inline constexpr const char* kAskRemoveSettings = "Press Ok, to remove settings";
+inline constexpr const char* kSearchStarted = "Registry Search Started";
+inline constexpr const char* kSearchCompleted = "Registry Search Completed";
+inline constexpr const char* kRemoveKeysStarted = "Remove Keys Started";
+inline constexpr const char* kRemoveKeysCompleted = "Remove Keys Completed";
+inline constexpr const char* kRemoveKeysCancelled = "Remove Keys Cancelled";
+inline constexpr const char* kRemoveSettingsStarted = "Remove Settings Started";
+inline constexpr const char* kRemoveSettingsCompleted = "Remove Settings Completed";
+inline constexpr const char* kRemoveSettingsCancelled = "Remove Settings Cancelled";
+inline constexpr const char* kHiveRoot = "HKEY_CLASSES_ROOT";
+inline constexpr const char* kHiveClsid = "HKEY_CLASSES_ROOT\\CLSID";
+inline constexpr const char* kHiveInterface = "HKEY_CLASSES_ROOT\\INTERFACE";
+inline constexpr const char* kHiveTypeLib = "HKEY_CLASSES_ROOT\\TYPELIB";
+}  // namespace runtext
+
+class FennickRun {
+public:
+    FennickRun(modFennick& fennick, RunWindow& window);
+    FennickRun(const FennickRun&) = delete;
+    FennickRun& operator=(const FennickRun&) = delete;
+
+    // The whole run. A press while a run is under way (possible because the run's loops let the
+    // window process its events) is ignored, so it cannot disturb the lists of the run.
+    void cmdRemove_Click();
+    // Ends the program, also in the middle of a run.
+    void cmdCancel_Click();
+
+    bool Running() const { return running_; }
+    bool RunStarted() const { return fennick_.RunStarted; }
+
+private:
+    void RunKeyBranch(bool& startNewFile);
+    void RunSettingsBranch(bool& startNewFile);
+
+    modFennick& fennick_;
+    RunWindow& window_;
+    bool running_ = false;
+};
+
+}  // namespace cleaner
