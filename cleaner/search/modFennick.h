@@ -6,6 +6,7 @@
 #pragma once
 
 #include "cleaner/registry/modRegFuncs.h"
+#include "platform/files/backup_files.h"
 
 #include <cstdint>
 #include <string>
@@ -34,6 +35,18 @@ struct FoundKey {
     std::string TypeLibId;
 };
 
+// Makes the registry's changes lasting (a Wine prefix: saves its changed files). Each removal
+// operation calls it once at its end, so that what it deleted is kept whatever ends the program.
+class RegistryCommit {
+public:
+    virtual ~RegistryCommit() = default;
+    virtual void CommitRegistry() = 0;
+};
+
+// The backup's files when no other access is chosen: standard-library files, each line flushed
+// to the system (it survives the end of the program, not a power cut).
+platform::BackupFiles& StandardBackupFiles();
+
 class modFennick {
 public:
     modFennick(modRegFuncs& reg, FennickView& view);
@@ -58,10 +71,16 @@ public:
     void RemoveFoundKeys(const std::string& backupPath);
     void RemoveSettings(const std::string& backupPath, bool& startNewFile);
     void RemoveSuiteKeys(const std::string& commandLine);
+    // What the removal uses besides the registry: the backup's files (StandardBackupFiles()
+    // unless chosen here) and the commit at the end of each removal operation (none unless set).
+    void UseBackupFiles(platform::BackupFiles& files);
+    void UseRegistryCommit(RegistryCommit* commit);
 
 private:
     modRegFuncs& reg_;
     FennickView& view_;
+    platform::BackupFiles* backupFiles_ = &StandardBackupFiles();
+    RegistryCommit* registryCommit_ = nullptr;
 };
 
 }  // namespace cleaner

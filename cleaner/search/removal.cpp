@@ -1,0 +1,216 @@
+// Removal of the keys the searches found, of the suite's settings keys (both with a backup), and
+// the silent removal of the suite's keys started from the command line.
+//
+// No key is deleted unless its block is in the backup file first, when a backup was asked for:
+// the file is the user's only way back.
+#include "cleaner/search/modFennick.h"
+#include "cleaner/search/removal_backup.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace cleaner {
+namespace {
+
+using platform::kHkeyClassesRoot;
+using platform::kHkeyCurrentUser;
+using platform::kHkeyLocalMachine;
+
+// A found key as the removal addresses it below HKEY_CLASSES_ROOT, and the name it shows.
+struct KeyAddress {
+    std::string keyPath;
+    std::string subKey;
+    std::string name;
+};
+
+// The branch names compare exactly, letter case included: "clsid\" is a root key's name.
+KeyAddress AddressOf(const FoundKey& key) {
+    if (key.Branch == "CLSID\\") return {"CLSID", key.SubKey, key.SubKey};
+    if (key.Branch == "INTERFACE\\") return {"INTERFACE", key.SubKey, key.SubKey};
+    if (key.Branch == "TYPELIB\\") return {"TYPELIB", key.TypeLibId, key.TypeLibId};
+    return {key.Branch, "", key.Branch};
+}
+
+std::string FullName(const std::string& hive, const std::string& keyPath,
+                     const std::string& subKey) {
+    return hive + "\\" + keyPath + (subKey.empty() ? "" : "\\" + subKey);
+}
+
+// With a backup file asked for, a failure raised inside a step is passed over: the step counts
+// as failed and the removal goes on with the next one. Without one, it ends the operation.
+template <typename Step>
+bool Attempt(bool passOver, Step&& step) {
+    if (!passOver) return std::forward<Step>(step)();
+    try {
+        return std::forward<Step>(step)();
+    } catch (...) {
+        return false;
+    }
+}
+
+// Commits the registry's changes when a removal operation ends, however it ends.
+class CommitAtEnd {
+public:
+    explicit CommitAtEnd(RegistryCommit* commit) : commit_(commit) {}
+    ~CommitAtEnd() {
+        if (commit_ == nullptr) return;
+        try {
+            commit_->CommitRegistry();
+        } catch (...) {
+            // The commit reports its own failures; a destructor must not throw.
+        }
+    }
+    CommitAtEnd(const CommitAtEnd&) = delete;
+    CommitAtEnd& operator=(const CommitAtEnd&) = delete;
+
+private:
+    RegistryCommit* commit_;
+};
+
+// A handle on a hive's root, closed when the removal leaves the hive.
+class OpenRoot {
+public:
+    OpenRoot(modRegFuncs& reg, platform::HKEY hive) : reg_(reg) {
+        opened_ = reg_.RegOpen(hive, "", "", handle_);
+    }
+    ~OpenRoot() {
+        if (opened_) reg_.RegClose(handle_);
+    }
+    OpenRoot(const OpenRoot&) = delete;
+    OpenRoot& operator=(const OpenRoot&) = delete;
+    bool Opened() const { return opened_; }
+    platform::HKEY Handle() const { return handle_; }
+
+private:
+    modRegFuncs& reg_;
+    platform::HKEY handle_ = 0;
+    bool opened_ = false;
+};
+
+// One key below a root that the removal deletes with the command-line text as its last name.
+// That text must be one or more whole names: an empty one, or one with an empty name at either
+// end or inside ("\x", "x\", "a\\b"), would address the parent key and delete all of it.
+bool NamesKeyBelow(const std::string& text) {
+    if (text.empty() || text.front() == '\\' || text.back() == '\\') return false;
+    return text.find("\\\\") == std::string::npos;
+}
+
+const char* const kUninstallKeys[] = {
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Nexbay 1.0",
+};
+
+// Exports, backs up and deletes one key below root. False when the backup could not take the
+// key's block: the caller must delete nothing more. A key whose export failed is kept, since
+// its block would miss part of the tree.
+struct KeyRemoval {
+    modRegFuncs& reg;
+    BackupFile& backup;
+    bool passOver;
+
+    bool Export(platform::HKEY root, const std::string& displayRoot, const std::string& keyPath,
+                const std::string& subKey, std::string& text) const {
+        return Attempt(passOver,
+                       [&] { return reg.RegExportTree(root, displayRoot, keyPath, subKey, text); });
+    }
+    bool Delete(platform::HKEY root, const std::string& keyPath,
+                const std::string& subKey) const {
+        return Attempt(passOver, [&] { return reg.RegDeleteTree(root, keyPath, subKey); });
+    }
+};
+
+}  // namespace
+
+void modFennick::UseBackupFiles(platform::BackupFiles& files) { backupFiles_ = &files; }
+
+void modFennick::UseRegistryCommit(RegistryCommit* commit) { registryCommit_ = commit; }
+
+void modFennick::RemoveFoundKeys(const std::string& backupPath) {
+    CommitAtEnd commit(registryCommit_);
+    BackupFile backup(*backupFiles_, backupPath, view_);
+    if (!backup.Begin(true)) return;
+    const KeyRemoval removal{reg_, backup, backup.Wanted()};
+    const bool passOver = removal.passOver;
+
+    // By position and by copy: the window's events run during the export and may touch the list.
+    for (std::size_t i = 0; i < FoundKeys.size(); ++i) {
+        const KeyAddress key = AddressOf(FoundKeys[i]);
+        if (key.name.empty()) continue;
+        Attempt(passOver, [&] {
+            view_.UpdateKeywordText(key.name);
+            return true;
+        });
+
+        // The export text is not emptied between passes: a second pass appends to the first.
+        std::string text;
+        bool stopped = false;
+        for (;;) {
+            platform::HKEY handle = 0;
+            const bool opened = Attempt(passOver, [&] {
+                return reg_.RegOpen(kHkeyClassesRoot, key.keyPath, key.subKey, handle);
+            });
+            if (!opened) break;  // gone (or deleted by the last pass): the record is done
+            Attempt(passOver, [&] { return reg_.RegClose(handle); });
+
+            const bool exported = removal.Export(kHkeyClassesRoot, "HKEY_CLASSES_ROOT",
+                                                 key.keyPath, key.subKey, text);
+            if (backup.Wanted() && !exported) break;
+            if (!backup.Write(text, FullName("HKEY_CLASSES_ROOT", key.keyPath, key.subKey))) {
+                stopped = true;
+                break;
+            }
+            // A delete that fails would fail again: the record ends with it.
+            if (!removal.Delete(kHkeyClassesRoot, key.keyPath, key.subKey)) break;
+        }
+        if (stopped) break;
+    }
+    backup.End();
+}
+
+void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFile) {
+    CommitAtEnd commit(registryCommit_);
+    BackupFile backup(*backupFiles_, backupPath, view_);
+    if (!backup.Begin(startNewFile)) return;
+    const KeyRemoval removal{reg_, backup, backup.Wanted()};
+
+    const std::pair<platform::HKEY, const char*> hives[] = {
+        {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
+        {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
+    };
+    for (const auto& [hive, displayRoot] : hives) {
+        std::string text;
+        const bool exported = removal.Export(hive, displayRoot, "SOFTWARE", "Tarvo\\98", text);
+        if (backup.Wanted() && !exported) continue;
+        if (!backup.Write(text, FullName(displayRoot, "SOFTWARE", "Tarvo\\98"))) break;
+        removal.Delete(hive, "SOFTWARE", "Tarvo\\98");
+    }
+    backup.End();
+}
+
+void modFennick::RemoveSuiteKeys(const std::string& commandLine) {
+    CommitAtEnd commit(registryCommit_);
+    const bool namesKey = NamesKeyBelow(commandLine);
+    if (!namesKey) {
+        view_.ShowMessage("The command line \"" + commandLine +
+                          "\" does not name a key, so nothing below Software\\Tarvo and "
+                          "Software\\Zelk was deleted.");
+    }
+
+    for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
+        const OpenRoot root(reg_, hive);
+        if (!root.Opened()) continue;  // nothing is deleted in a hive whose root does not open
+        if (namesKey) {
+            reg_.RegDeleteTree(root.Handle(), "Software\\Tarvo", commandLine);
+            reg_.RegDeleteTree(root.Handle(), "Software\\Zelk", commandLine);
+        }
+        reg_.RegDeleteTree(root.Handle(), "Software\\Zelk Company", "");
+        if (hive == kHkeyLocalMachine) {
+            for (const char* uninstallKey : kUninstallKeys) {
+                reg_.RegDeleteTree(root.Handle(), uninstallKey, "");
+            }
+        }
+    }
+}
+
+}  // namespace cleaner
