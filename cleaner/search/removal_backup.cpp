@@ -1,14 +1,17 @@
 #include "cleaner/search/removal_backup.h"
 
 #include <exception>
+#include <string_view>
 #include <utility>
 
 namespace cleaner {
 namespace {
 
-// "REGEDIT4", an empty line, "[HKEY_CLASSES_ROOT]", an empty line, each ending in CR LF: the
-// last line end is the one WriteLine adds.
-constexpr const char* kHeader = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n";
+// "REGEDIT4", an empty line, "[HKEY_CLASSES_ROOT]", an empty line, each ending in CR LF.
+constexpr std::string_view kHeader = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n";
+
+// One removed tree is one line of the file: its export text and a CR LF.
+std::string BackupFileLine(const std::string& exportText) { return exportText + "\r\n"; }
 
 constexpr const char* kNothingDeleted =
     "Nothing was deleted. Choose a backup file in a folder that exists and that you may write "
@@ -41,7 +44,7 @@ bool BackupFile::Begin(bool startNewFile) {
                (startNewFile ? "created" : "opened") + ": " + reason + ".\n" + kNothingDeleted);
         return false;
     }
-    if (writer_->Size() == 0 && !writer_->WriteLine(kHeader, reason)) {
+    if (writer_->Size() == 0 && !writer_->Write(kHeader, reason)) {
         Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
                kNothingDeleted);
         writer_.reset();
@@ -53,7 +56,7 @@ bool BackupFile::Begin(bool startNewFile) {
 bool BackupFile::Write(const std::string& text, const std::string& keyName) {
     if (!Wanted()) return true;
     std::string reason = "it is not open";
-    if (writer_ != nullptr && writer_->WriteLine(text, reason)) return true;
+    if (writer_ != nullptr && writer_->Write(BackupFileLine(text), reason)) return true;
     Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
            "The removal stopped before deleting " + keyName +
            "; every key deleted before it is in the backup file.");

@@ -39,7 +39,7 @@ private:
     platform::BackupFiles& files_;
     std::string path_;
     RegistryUi& ui_;
-    std::unique_ptr<platform::LineWriter> writer_;
+    std::unique_ptr<platform::FileWriter> writer_;
     bool reported_ = false;
 };
 

@@ -1,4 +1,4 @@
-// The backup's files with the standard library alone: each line is handed to the system before
+// The backup's files with the standard library alone: each block is handed to the system before
 // the key it saves is deleted, so a program that ends early (Cancel, a crash, a kill) leaves every
 // block it wrote in the file. The start-up chooses a writer that also flushes to the disc.
 #include "cleaner/search/modFennick.h"
@@ -24,26 +24,26 @@ std::string OpenFailureReason(const std::string& path, int error) {
     return std::strerror(error);
 }
 
-class StandardLineWriter : public platform::LineWriter {
+class StandardFileWriter : public platform::FileWriter {
 public:
-    StandardLineWriter(std::FILE* file, std::string path, std::uint64_t size)
+    StandardFileWriter(std::FILE* file, std::string path, std::uint64_t size)
         : file_(file), path_(std::move(path)), size_(size) {}
-    ~StandardLineWriter() override {
+    ~StandardFileWriter() override {
         if (file_ != nullptr) std::fclose(file_);
     }
-    StandardLineWriter(const StandardLineWriter&) = delete;
-    StandardLineWriter& operator=(const StandardLineWriter&) = delete;
+    StandardFileWriter(const StandardFileWriter&) = delete;
+    StandardFileWriter& operator=(const StandardFileWriter&) = delete;
 
-    bool WriteLine(std::string_view text, std::string& reason) override {
+    bool Write(std::string_view data, std::string& reason) override {
         if (file_ == nullptr) {
             reason = failure_.empty() ? "the file is closed" : failure_;
             return false;
         }
         errno = 0;
-        const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size() &&
-                             std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
+        const bool written = std::fwrite(data.data(), 1, data.size(), file_) == data.size() &&
+                             std::fflush(file_) == 0;
         if (written) {
-            size_ += text.size() + 2;
+            size_ += data.size();
             return true;
         }
         failure_ = errno != 0 ? std::strerror(errno) : "the data could not be written";
@@ -70,7 +70,7 @@ public:
     }
 
 private:
-    // Drops what a failed line left behind, so the file ends after the last whole line.
+    // Drops what a failed write left behind, so the file ends after the last whole block.
     void CutBack() {
         std::fclose(file_);
         file_ = nullptr;
@@ -101,18 +101,18 @@ public:
         return true;
     }
 
-    std::unique_ptr<platform::LineWriter> Create(const std::string& path,
+    std::unique_ptr<platform::FileWriter> Create(const std::string& path,
                                                  std::string& reason) override {
         return Open(path, "wb", reason);
     }
 
-    std::unique_ptr<platform::LineWriter> Append(const std::string& path,
+    std::unique_ptr<platform::FileWriter> Append(const std::string& path,
                                                  std::string& reason) override {
         return Open(path, "ab", reason);
     }
 
 private:
-    static std::unique_ptr<platform::LineWriter> Open(const std::string& path, const char* mode,
+    static std::unique_ptr<platform::FileWriter> Open(const std::string& path, const char* mode,
                                                       std::string& reason) {
         errno = 0;
         std::FILE* file = std::fopen(path.c_str(), mode);
@@ -122,7 +122,7 @@ private:
         }
         std::error_code ec;
         const std::uintmax_t size = fs::file_size(path, ec);
-        return std::make_unique<StandardLineWriter>(file, path, ec ? 0 : size);
+        return std::make_unique<StandardFileWriter>(file, path, ec ? 0 : size);
     }
 };
 

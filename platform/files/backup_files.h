@@ -15,14 +15,14 @@
 namespace platform {
 
 // One file open for writing, closed when destroyed.
-class LineWriter {
+class FileWriter {
 public:
-    virtual ~LineWriter() = default;
+    virtual ~FileWriter() = default;
 
-    // Writes text followed by CR LF and flushes it, so that it is in the file before the call
-    // returns. On failure reason says why, the file is cut back to where it ended before this
-    // call (a backup never ends in half a block), and every later call fails too.
-    virtual bool WriteLine(std::string_view text, std::string& reason) = 0;
+    // Writes data at the end of the file and flushes it, so that it is in the file before the
+    // call returns. On failure reason says why, the file is cut back to where it ended before
+    // this call (a backup never ends in half a block), and every later call fails too.
+    virtual bool Write(std::string_view data, std::string& reason) = 0;
 
     // Bytes in the file (what it held when opened plus what was written).
     virtual std::uint64_t Size() const = 0;
@@ -39,10 +39,10 @@ public:
     virtual bool Remove(const std::string& path, std::string& reason) = 0;
 
     // Creates the file anew, empty, for writing. Null with a reason when it cannot.
-    virtual std::unique_ptr<LineWriter> Create(const std::string& path, std::string& reason) = 0;
+    virtual std::unique_ptr<FileWriter> Create(const std::string& path, std::string& reason) = 0;
 
     // Opens the file for writing at its end, creating it when it is missing.
-    virtual std::unique_ptr<LineWriter> Append(const std::string& path, std::string& reason) = 0;
+    virtual std::unique_ptr<FileWriter> Append(const std::string& path, std::string& reason) = 0;
 };
 
 }  // namespace platform

@@ -1,0 +1,166 @@
+#include "platform/files/durable_files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+// What the user needs to hear about a file that could not be opened: a missing folder is named
+// as such, since the system's own text ("No such file or directory") hides which part is missing.
+std::string OpenFailureReason(const std::string& path, int error) {
+    if (error == ENOENT) {
+        const fs::path parent = fs::path(path).parent_path();
+        std::error_code ec;
+        if (!parent.empty() && !fs::is_directory(parent, ec)) {
+            return "the folder \"" + parent.string() + "\" does not exist";
+        }
+    }
+    return SystemText(error);
+}
+
+std::string WriteFailureReason(int error) {
+    if (error == ENOSPC || error == EDQUOT) return "the disc is full (" + SystemText(error) + ")";
+    return SystemText(error);
+}
+
+// A newly made folder entry reaches the disc only when the folder itself is synced.
+void SyncFolderOf(const std::string& path) {
+    fs::path parent = fs::path(path).parent_path();
+    if (parent.empty()) parent = ".";
+    const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);  // best effort: some file systems refuse to sync a folder
+    ::close(dir);
+}
+
+class DurableFileWriter : public FileWriter {
+public:
+    DurableFileWriter(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    ~DurableFileWriter() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    DurableFileWriter(const DurableFileWriter&) = delete;
+    DurableFileWriter& operator=(const DurableFileWriter&) = delete;
+
+    bool Write(std::string_view data, std::string& reason) override {
+        if (!failure_.empty()) {
+            reason = failure_;
+            return false;
+        }
+        if (fd_ < 0) {
+            reason = "the file is closed";
+            return false;
+        }
+        if (!WriteAll(data) || ::fdatasync(fd_) != 0) {
+            failure_ = WriteFailureReason(errno);
+            // Whatever part of the data got into the file goes again: no half block.
+            if (::ftruncate(fd_, static_cast<off_t>(size_)) == 0) ::fdatasync(fd_);
+            reason = failure_;
+            return false;
+        }
+        size_ += data.size();
+        return true;
+    }
+
+    std::uint64_t Size() const override { return size_; }
+
+    bool Close(std::string& reason) override {
+        if (fd_ < 0) return true;
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR) {
+            reason = WriteFailureReason(errno);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool WriteAll(std::string_view data) {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) {
+                errno = ENOSPC;
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::uint64_t size_;
+    std::string failure_;
+};
+
+std::unique_ptr<FileWriter> OpenWriter(const std::string& path, int flags, std::string& reason) {
+    int fd;  // O_NONBLOCK: a pipe without a reader fails instead of waiting for ever
+    do {
+        fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        reason = OpenFailureReason(path, errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        reason = SystemText(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = "it is not a regular file";
+        ::close(fd);
+        return nullptr;
+    }
+    SyncFolderOf(path);
+    return std::make_unique<DurableFileWriter>(fd, static_cast<std::uint64_t>(info.st_size));
+}
+
+}  // namespace
+
+bool DurableBackupFiles::Remove(const std::string& path, std::string& reason) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return true;
+        reason = SystemText(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        reason = "\"" + path + "\" is a folder";
+        return false;
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        reason = SystemText(errno);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<FileWriter> DurableBackupFiles::Create(const std::string& path,
+                                                       std::string& reason) {
+    return OpenWriter(path, O_TRUNC, reason);
+}
+
+std::unique_ptr<FileWriter> DurableBackupFiles::Append(const std::string& path,
+                                                       std::string& reason) {
+    return OpenWriter(path, O_APPEND, reason);
+}
+
+}  // namespace platform
