@@ -1,7 +1,7 @@
 // A registry held in memory that behaves as Windows does for every operation of RegistryApi:
 // names compared without regard to case and kept as written, subkeys in Wine's sorted order,
-// values in stored order, the same result codes. HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\
-// Software\Classes, as in a Wine prefix. Tests build their registries with it, and the
+// values in stored order, the same result codes. HKEY_CLASSES_ROOT is
+// HKEY_LOCAL_MACHINE\Software\Classes, as in a Wine prefix. Tests build their registries with it, and the
 // Wine-prefix store keeps a loaded prefix in it.
 #pragma once
 
@@ -13,6 +13,10 @@
 #include <string_view>
 
 namespace platform {
+
+namespace detail {
+class Tree;
+}
 
 class MemoryRegistry : public RegistryApi {
 public:
@@ -41,6 +45,9 @@ public:
 
     // Handles opened and not yet closed (to catch leaks in tests).
     std::size_t OpenHandleCount() const;
+
+    // The keys themselves, for the Wine-prefix store that loads into and saves from them.
+    detail::Tree& Tree();
 
     // --- RegistryApi
     LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,

@@ -1,0 +1,374 @@
+#include "platform/registry/memory_registry.h"
+
+#include "platform/registry/registry_tree.h"
+#include "platform/registry/system_text.h"
+#include "platform/registry/text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+using detail::Hive;
+using detail::Key;
+using detail::Value;
+
+namespace {
+
+constexpr LONG kErrorInvalidParameter = 87;
+constexpr HKEY kFirstHandle = 0x1000;
+
+bool IsStringType(DWORD type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
+
+// The components of a narrow path; empty ones (doubled, leading or trailing backslashes) are
+// skipped, as Wine's server does.
+std::vector<std::u16string> SplitPath(std::string_view path) {
+    std::vector<std::u16string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) parts.push_back(text::FromCp1252(path.substr(start, end - start)));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) c = text::ToLowerWine(c);
+    return out;
+}
+
+// A key's place for fault matching: its hive and its lowercased path from the hive root.
+struct Place {
+    Hive hive = Hive::kMachine;
+    std::u16string path;
+
+    void Append(std::u16string_view name) {
+        if (!path.empty()) path.push_back(u'\\');
+        path += Folded(name);
+    }
+    bool operator==(const Place& other) const { return hive == other.hive && path == other.path; }
+};
+
+Place PlaceOf(const Key& key) {
+    std::vector<const Key*> chain;
+    for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
+    Place place{key.hive, {}};
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) place.Append((*it)->name);
+    return place;
+}
+
+// Narrow bytes of a value, as the A functions give them out.
+std::string NarrowData(const Value& value) {
+    if (!IsStringType(value.type)) return value.data;
+    std::string out;
+    out.reserve(value.data.size() / 2);
+    for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(value.data[i]) |
+                                                static_cast<unsigned char>(value.data[i + 1]) << 8);
+        out.push_back(text::ToCp1252(unit));
+    }
+    return out;
+}
+
+std::string WideData(DWORD type, std::string_view bytes) {
+    if (!IsStringType(type)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char16_t unit : text::FromCp1252(bytes)) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+// Copies a name into a caller's buffer of *size characters (NUL included), as the Enum
+// functions do: 234 with the length needed when it does not fit.
+LONG CopyName(const std::string& name, char* buffer, DWORD* size) {
+    if (!buffer || !size) return kErrorInvalidParameter;
+    if (name.size() >= *size) {
+        *size = static_cast<DWORD>(name.size());
+        return kErrorMoreData;
+    }
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+    *size = static_cast<DWORD>(name.size());
+    return kErrorSuccess;
+}
+
+// Hands out a value's type and data with RegQueryValueExA's size rules.
+LONG CopyData(const Value& value, DWORD* type, unsigned char* data, DWORD* dataSize) {
+    if (type) *type = value.type;
+    if (!data && !dataSize) return kErrorSuccess;
+    const std::string bytes = NarrowData(value);
+    const auto needed = static_cast<DWORD>(bytes.size());
+    if (!data) {
+        *dataSize = needed;
+        return kErrorSuccess;
+    }
+    if (!dataSize) return kErrorInvalidParameter;
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return kErrorMoreData;
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+    *dataSize = needed;
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+struct MemoryRegistry::State {
+    struct Fault {
+        Place place;
+        DWORD index = 0;
+        LONG code = 0;
+    };
+
+    detail::Tree tree;
+    std::unordered_map<HKEY, Key*> handles;
+    HKEY nextHandle = kFirstHandle;
+    std::vector<Fault> openFaults, deleteFaults, enumFaults;
+
+    static bool IsRoot(HKEY key) {
+        return key == kHkeyClassesRoot || key == kHkeyCurrentUser || key == kHkeyLocalMachine;
+    }
+
+    static Hive HiveOf(HKEY root) { return root == kHkeyCurrentUser ? Hive::kUser : Hive::kMachine; }
+
+    // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes.
+    Key* ClassesRoot() {
+        Key* software = tree.FindChild(tree.Root(Hive::kMachine), u"Software");
+        return software ? tree.FindChild(*software, u"Classes") : nullptr;
+    }
+
+    LONG Resolve(HKEY handle, Key*& key) {
+        switch (handle) {
+            case kHkeyLocalMachine: key = &tree.Root(Hive::kMachine); return kErrorSuccess;
+            case kHkeyCurrentUser: key = &tree.Root(Hive::kUser); return kErrorSuccess;
+            case kHkeyClassesRoot:
+                key = ClassesRoot();
+                return key ? kErrorSuccess : kErrorFileNotFound;
+            default: break;
+        }
+        auto it = handles.find(handle);
+        if (it == handles.end()) return kErrorInvalidHandle;
+        key = it->second;
+        return key->deleted ? kErrorKeyDeleted : kErrorSuccess;
+    }
+
+    // Walks a narrow relative path; 2 when a component is missing.
+    static LONG Walk(Key& base, const char* subKey, Key*& key) {
+        key = &base;
+        if (!subKey) return kErrorSuccess;
+        for (const std::u16string& part : SplitPath(subKey)) {
+            key = detail::Tree::FindChild(*key, part);
+            if (!key) return kErrorFileNotFound;
+        }
+        return kErrorSuccess;
+    }
+
+    Place PlaceFor(HKEY root, std::string_view path) const {
+        Place place{HiveOf(root), {}};
+        if (root == kHkeyClassesRoot) place.path = u"software\\classes";
+        for (const std::u16string& part : SplitPath(path)) place.Append(part);
+        return place;
+    }
+
+    static Place PlaceBelow(const Key& base, const char* subKey) {
+        Place place = PlaceOf(base);
+        if (subKey)
+            for (const std::u16string& part : SplitPath(subKey)) place.Append(part);
+        return place;
+    }
+
+    static const Fault* Find(const std::vector<Fault>& faults, const Place& place) {
+        for (const Fault& f : faults)
+            if (f.place == place) return &f;
+        return nullptr;
+    }
+
+    // The key to build under a root (HKEY_CLASSES_ROOT: under HKLM\Software\Classes).
+    Key& BuildRoot(HKEY root) {
+        Key& hive = tree.Root(HiveOf(root));
+        if (root != kHkeyClassesRoot) return hive;
+        return MakeChild(MakeChild(hive, u"Software"), u"Classes");
+    }
+
+    Key& MakeChild(Key& parent, std::u16string_view name) {
+        const std::size_t before = parent.subkeys.size();
+        Key& child = tree.Child(parent, name);
+        if (parent.subkeys.size() != before) {
+            child.time = detail::NowFiletime();
+            tree.Change(child);
+            tree.MarkChanged(child.hive);
+        }
+        return child;
+    }
+
+    Key& Build(HKEY root, std::string_view path) {
+        Key* key = &BuildRoot(root);
+        for (const std::u16string& part : SplitPath(path)) key = &MakeChild(*key, part);
+        return *key;
+    }
+
+    Value* FindValue(Key& key, std::u16string_view name) {
+        for (Value& v : tree.Values(key))
+            if (text::NamesEqual(v.name, name)) return &v;
+        return nullptr;
+    }
+};
+
+MemoryRegistry::MemoryRegistry() : state_(std::make_unique<State>()) {}
+MemoryRegistry::~MemoryRegistry() = default;
+
+detail::Tree& MemoryRegistry::Tree() { return state_->tree; }
+
+void MemoryRegistry::CreateKey(HKEY root, std::string_view path) { state_->Build(root, path); }
+
+void MemoryRegistry::SetValue(HKEY root, std::string_view path, std::string_view name, DWORD type,
+                              std::string_view bytes) {
+    Key& key = state_->Build(root, path);
+    std::vector<Value>& values = state_->tree.Change(key);
+    const std::u16string wideName = text::FromCp1252(name);
+    Value* existing = state_->FindValue(key, wideName);
+    if (!existing) existing = &values.emplace_back(Value{wideName, type, {}});
+    existing->type = type;
+    existing->data = WideData(type, bytes);
+    state_->tree.MarkChanged(key.hive);
+}
+
+void MemoryRegistry::SetString(HKEY root, std::string_view path, std::string_view name,
+                               std::string_view textValue) {
+    std::string bytes(textValue);
+    bytes.push_back('\0');
+    SetValue(root, path, name, kRegSz, bytes);
+}
+
+void MemoryRegistry::SetDword(HKEY root, std::string_view path, std::string_view name,
+                              std::uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+    SetValue(root, path, name, kRegDword, std::string_view(bytes, 4));
+}
+
+bool MemoryRegistry::KeyExists(HKEY root, std::string_view path) const {
+    Key* base = nullptr;
+    if (!State::IsRoot(root) || state_->Resolve(root, base) != kErrorSuccess) return false;
+    const std::string text(path);
+    Key* key = nullptr;
+    return State::Walk(*base, text.c_str(), key) == kErrorSuccess;
+}
+
+void MemoryRegistry::FailOpen(HKEY root, std::string_view path, LONG code) {
+    state_->openFaults.push_back({state_->PlaceFor(root, path), 0, code});
+}
+
+void MemoryRegistry::FailDelete(HKEY root, std::string_view path, LONG code) {
+    state_->deleteFaults.push_back({state_->PlaceFor(root, path), 0, code});
+}
+
+void MemoryRegistry::FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code) {
+    state_->enumFaults.push_back({state_->PlaceFor(root, path), index, code});
+}
+
+void MemoryRegistry::ClearFaults() {
+    state_->openFaults.clear();
+    state_->deleteFaults.clear();
+    state_->enumFaults.clear();
+}
+
+std::size_t MemoryRegistry::OpenHandleCount() const { return state_->handles.size(); }
+
+LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
+    if (!result) return kErrorInvalidParameter;
+    Key* base = nullptr;
+    if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
+    if (!state_->openFaults.empty())
+        if (auto* fault = State::Find(state_->openFaults, State::PlaceBelow(*base, subKey)))
+            return fault->code;
+    Key* target = nullptr;
+    if (LONG rc = State::Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    HKEY handle = state_->nextHandle;
+    while (state_->handles.count(handle) || State::IsRoot(handle) || handle == 0) handle += 4;
+    state_->nextHandle = handle + 4;
+    state_->handles.emplace(handle, target);
+    *result = handle;
+    return kErrorSuccess;
+}
+
+LONG MemoryRegistry::RegCloseKey(HKEY key) {
+    if (State::IsRoot(key)) return kErrorSuccess;
+    return state_->handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+LONG MemoryRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type,
+                                      unsigned char* data, DWORD* dataSize) {
+    Key* target = nullptr;
+    if (LONG rc = state_->Resolve(key, target); rc != kErrorSuccess) return rc;
+    const Value* value = state_->FindValue(*target, text::FromCp1252(valueName ? valueName : ""));
+    if (!value) return kErrorFileNotFound;
+    return CopyData(*value, type, data, dataSize);
+}
+
+LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*,
+                                   char* className, DWORD* classSize,
+                                   std::uint64_t* lastWriteTime) {
+    Key* parent = nullptr;
+    if (LONG rc = state_->Resolve(key, parent); rc != kErrorSuccess) return rc;
+    if (!state_->enumFaults.empty()) {
+        const Place place = PlaceOf(*parent);
+        for (const State::Fault& f : state_->enumFaults)
+            if (f.index == index && f.place == place) return f.code;
+    }
+    if (index >= parent->subkeys.size()) return kErrorNoMoreItems;
+    const Key& sub = *parent->subkeys[index];
+    if (LONG rc = CopyName(text::ToCp1252(sub.name), name, nameSize); rc != kErrorSuccess) return rc;
+    if (className && classSize && *classSize > 0) {
+        const std::string cls = sub.className ? text::ToCp1252(*sub.className) : std::string();
+        if (LONG rc = CopyName(cls, className, classSize); rc != kErrorSuccess) return rc;
+    }
+    if (lastWriteTime) *lastWriteTime = sub.time;
+    return kErrorSuccess;
+}
+
+LONG MemoryRegistry::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*,
+                                   DWORD* type, unsigned char* data, DWORD* dataSize) {
+    Key* target = nullptr;
+    if (LONG rc = state_->Resolve(key, target); rc != kErrorSuccess) return rc;
+    const std::vector<Value>& values = state_->tree.Values(*target);
+    if (index >= values.size()) return kErrorNoMoreItems;
+    const Value& value = values[index];
+    if (LONG rc = CopyName(text::ToCp1252(value.name), name, nameSize); rc != kErrorSuccess) return rc;
+    return CopyData(value, type, data, dataSize);
+}
+
+LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
+    Key* base = nullptr;
+    if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
+    Key* target = nullptr;
+    if (LONG rc = State::Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (!state_->deleteFaults.empty())
+        if (auto* fault = State::Find(state_->deleteFaults, PlaceOf(*target))) return fault->code;
+    // A predefined root or a hive's top cannot be deleted, nor a key that still has subkeys.
+    if (!target->parent || (target == base && State::IsRoot(key)) || !target->subkeys.empty())
+        return kErrorAccessDenied;
+    Key& parent = *target->parent;
+    state_->tree.Unlink(*target);
+    // Wine stamps the parent with the time of the deletion, and writes it anew.
+    state_->tree.Change(parent);
+    parent.time = detail::NowFiletime();
+    state_->tree.MarkChanged(parent.hive);
+    return kErrorSuccess;
+}
+
+DWORD MemoryRegistry::FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD,
+                                     char* buffer, DWORD size, void*) {
+    return FormatSystemText(flags, messageId, buffer, size);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+// Text as the registry keeps it (UTF-16, as Wine's files and Windows do) and as the narrow
+// functions give it out (Windows-1252, one byte a character), and the comparison of names that
+// a Wine prefix uses for its sorted key and value lists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform::text {
+
+// Each byte is one character; the five bytes that Windows-1252 leaves undefined map to the
+// control characters of the same number, as Windows does.
+std::u16string FromCp1252(std::string_view narrow);
+void AppendFromCp1252(std::u16string& out, std::string_view narrow);
+
+// One byte per UTF-16 unit; a unit with no Windows-1252 byte becomes '?'.
+char ToCp1252(char16_t unit);
+std::string ToCp1252(std::u16string_view wide);
+
+// Wine's lowercase mapping (its l_intl.nls table when Wine is installed; otherwise a built-in
+// table for the Latin, Greek and Cyrillic letters).
+char16_t ToLowerWine(char16_t unit);
+
+// Wine's order of names: unit by unit after lowercasing, a prefix before the longer name.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+bool NamesEqual(std::u16string_view a, std::u16string_view b);
+
+}  // namespace platform::text

@@ -1,0 +1,681 @@
+#include "platform/registry/wine_reg_file.h"
+
+#include "platform/registry/text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <unordered_map>
+
+namespace platform::detail {
+namespace {
+
+constexpr std::string_view kSignature = "WINE REGISTRY Version 2";
+constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull;
+constexpr std::uint64_t kTicksPerSecond = 10000000ull;
+constexpr std::size_t kMaxNameLength = 255;  // Wine refuses longer key names
+constexpr std::size_t kFlushSize = 1 << 20;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; }
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::size_t SkipSpace(std::string_view s, std::size_t pos) {
+    while (pos < s.size() && IsSpace(s[pos])) ++pos;
+    return pos;
+}
+
+bool OnlySpaceFrom(std::string_view s, std::size_t pos) { return SkipSpace(s, pos) == s.size(); }
+
+// The file's lines; the LF and one CR before it are not part of a line.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : text_(text) {}
+
+    bool Next(std::string_view& line) {
+        if (pos_ >= text_.size()) return false;
+        start_ = pos_;
+        std::size_t nl = text_.find('\n', pos_);
+        std::size_t stop = nl == std::string_view::npos ? text_.size() : nl;
+        end_ = nl == std::string_view::npos ? text_.size() : nl + 1;
+        line = text_.substr(start_, stop - start_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos_ = end_;
+        ++number_;
+        return true;
+    }
+
+    std::size_t Number() const { return number_; }
+    std::size_t Start() const { return start_; }  // of the current line
+    std::size_t End() const { return end_; }      // after the current line's LF
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0, start_ = 0, end_ = 0, number_ = 0;
+};
+
+// Decodes one UTF-8 sequence starting at pos; false when it is not valid UTF-8.
+bool DecodeUtf8(std::string_view s, std::size_t& pos, std::u16string& out) {
+    const auto lead = static_cast<unsigned char>(s[pos]);
+    int extra = 0;
+    std::uint32_t cp = 0, min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) { extra = 1; cp = lead & 0x1Fu; min = 0x80; }
+    else if (lead >= 0xE0 && lead <= 0xEF) { extra = 2; cp = lead & 0x0Fu; min = 0x800; }
+    else if (lead >= 0xF0 && lead <= 0xF4) { extra = 3; cp = lead & 0x07u; min = 0x10000; }
+    else return false;
+    if (pos + static_cast<std::size_t>(extra) >= s.size()) return false;
+    for (int i = 1; i <= extra; ++i) {
+        const auto c = static_cast<unsigned char>(s[pos + static_cast<std::size_t>(i)]);
+        if ((c & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    pos += static_cast<std::size_t>(extra) + 1;
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+    return true;
+}
+
+// Reads Wine-escaped text from pos up to the unescaped `end` character (Wine's parse_strW).
+// Returns the position after `end`, or npos with a reason.
+std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16string& out,
+                     std::string& why) {
+    out.clear();
+    while (pos < s.size() && s[pos] != end) {
+        const char c = s[pos];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            if (!DecodeUtf8(s, pos, out)) {
+                why = "text that is not valid UTF-8";
+                return std::string_view::npos;
+            }
+            continue;
+        }
+        if (c != '\\') {
+            out.push_back(static_cast<char16_t>(c));
+            ++pos;
+            continue;
+        }
+        if (++pos >= s.size()) break;
+        const char e = s[pos++];
+        switch (e) {
+            case 'a': out.push_back(7); break;
+            case 'b': out.push_back(8); break;
+            case 'e': out.push_back(27); break;
+            case 'f': out.push_back(12); break;
+            case 'n': out.push_back(10); break;
+            case 'r': out.push_back(13); break;
+            case 't': out.push_back(9); break;
+            case 'v': out.push_back(11); break;
+            case 'x': {
+                unsigned value = 0;
+                int digits = 0;
+                while (digits < 4 && pos < s.size() && HexDigit(s[pos]) >= 0) {
+                    value = value * 16 + static_cast<unsigned>(HexDigit(s[pos++]));
+                    ++digits;
+                }
+                out.push_back(digits ? static_cast<char16_t>(value) : u'x');
+                break;
+            }
+            default:
+                if (e >= '0' && e <= '7') {
+                    unsigned value = static_cast<unsigned>(e - '0');
+                    for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++digits)
+                        value = value * 8 + static_cast<unsigned>(s[pos++] - '0');
+                    out.push_back(static_cast<char16_t>(value));
+                } else if (static_cast<unsigned char>(e) >= 0x80) {
+                    --pos;  // an escaped UTF-8 character stands for itself
+                } else {
+                    out.push_back(static_cast<char16_t>(e));
+                }
+        }
+    }
+    if (pos >= s.size()) {
+        why = std::string("text without its closing ") + end;
+        return std::string_view::npos;
+    }
+    return pos + 1;
+}
+
+void AppendUtf16Bytes(std::string& out, std::u16string_view units) {
+    for (char16_t u : units) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    }
+}
+
+bool StartsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
+    return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
+}
+
+// Hex bytes separated by commas, continued on the next line after a backslash (Wine's parse_hex
+// and the loop around it in load_value).
+bool ParseHexData(Lines* lines, std::string_view line, std::size_t pos, std::string& data,
+                  std::string& why) {
+    for (;;) {
+        while (pos < line.size() && HexDigit(line[pos]) >= 0) {
+            unsigned value = 0;
+            while (pos < line.size() && HexDigit(line[pos]) >= 0) {
+                value = value * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
+                if (value > 0xFF) {
+                    why = "a hex byte greater than ff";
+                    return false;
+                }
+            }
+            data.push_back(static_cast<char>(value));
+            pos = SkipSpace(line, pos);
+            if (pos < line.size() && line[pos] == ',') ++pos;
+            pos = SkipSpace(line, pos);
+        }
+        pos = SkipSpace(line, pos);
+        if (pos == line.size()) return true;
+        if (line[pos] != '\\') {
+            why = "hex data with an unexpected character";
+            return false;
+        }
+        if (!lines || !lines->Next(line)) {
+            why = "hex data that continues past the end of the file";
+            return false;
+        }
+        pos = SkipSpace(line, 0);
+    }
+}
+
+// One value line (and its continuation lines), as Wine's load_value reads it.
+bool ParseValue(Lines* lines, std::string_view line, Value& value, std::string& why) {
+    value.data.clear();
+    std::size_t pos = 0;
+    if (line[0] == '@') {
+        value.name.clear();
+        pos = 1;
+    } else {
+        pos = Unescape(line, 1, '"', value.name, why);
+        if (pos == std::string_view::npos) return false;
+    }
+    pos = SkipSpace(line, pos);
+    if (pos >= line.size() || line[pos] != '=') {
+        why = "a value name without '=' after it";
+        return false;
+    }
+    pos = SkipSpace(line, pos + 1);
+
+    struct StringForm { std::string_view tag; DWORD type; };
+    static constexpr StringForm kStrings[] = {
+        {"\"", kRegSz}, {"str:\"", kRegSz}, {"str(2):\"", kRegExpandSz}, {"str(7):\"", kRegMultiSz}};
+    for (const StringForm& form : kStrings) {
+        if (!StartsWith(line, pos, form.tag)) continue;
+        value.type = form.type;
+        std::u16string units;
+        pos = Unescape(line, pos + form.tag.size(), '"', units, why);
+        if (pos == std::string_view::npos) return false;
+        if (!OnlySpaceFrom(line, pos)) {
+            why = "unexpected text after a string value";
+            return false;
+        }
+        units.push_back(0);
+        AppendUtf16Bytes(value.data, units);
+        return true;
+    }
+    if (StartsWith(line, pos, "dword:")) {
+        pos += 6;
+        std::uint64_t number = 0;
+        const std::size_t first = pos;
+        while (pos < line.size() && HexDigit(line[pos]) >= 0) {
+            number = number * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
+            if (number > 0xFFFFFFFFull) {
+                why = "a dword value greater than ffffffff";
+                return false;
+            }
+        }
+        if (pos == first || !OnlySpaceFrom(line, pos)) {
+            why = "a dword value that is not hex digits";
+            return false;
+        }
+        value.type = kRegDword;
+        for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<char>((number >> (8 * i)) & 0xFF));
+        return true;
+    }
+    if (StartsWith(line, pos, "hex:")) {
+        value.type = kRegBinary;
+        return ParseHexData(lines, line, pos + 4, value.data, why);
+    }
+    if (StartsWith(line, pos, "hex(")) {
+        pos += 4;
+        std::uint64_t type = 0;
+        const std::size_t first = pos;
+        while (pos < line.size() && HexDigit(line[pos]) >= 0 && pos - first < 8)
+            type = type * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
+        if (pos == first || !StartsWith(line, pos, "):")) {
+            why = "a value type hex(...) that is not a hex number";
+            return false;
+        }
+        value.type = static_cast<DWORD>(type);
+        return ParseHexData(lines, line, pos + 2, value.data, why);
+    }
+    why = "a value of unknown type";
+    return false;
+}
+
+// Adds a value, or replaces the one of the same name (a name given twice: the later wins, in
+// the earlier one's place, as in Wine).
+class ValueSet {
+public:
+    explicit ValueSet(std::vector<Value>& values) : values_(values) {}
+
+    void Put(const Value& value) {
+        const std::u16string key = Folded(value.name);
+        if (values_.size() < kIndexFrom) {
+            for (Value& existing : values_)
+                if (text::NamesEqual(existing.name, value.name)) return Replace(existing, value);
+        } else {
+            if (index_.empty())
+                for (std::size_t i = 0; i < values_.size(); ++i) index_.emplace(Folded(values_[i].name), i);
+            if (auto it = index_.find(key); it != index_.end()) return Replace(values_[it->second], value);
+            index_.emplace(key, values_.size());
+        }
+        values_.push_back(value);
+    }
+
+private:
+    static constexpr std::size_t kIndexFrom = 16;
+
+    static void Replace(Value& existing, const Value& value) {
+        existing.type = value.type;
+        existing.data = value.data;
+    }
+    static std::u16string Folded(std::u16string_view name) {
+        std::u16string out(name);
+        for (char16_t& c : out) c = text::ToLowerWine(c);
+        return out;
+    }
+
+    std::vector<Value>& values_;
+    std::unordered_map<std::u16string, std::size_t> index_;
+};
+
+std::string_view TrimLeft(std::string_view line) { return line.substr(SkipSpace(line, 0)); }
+
+// The loader's walk through one file.
+class Loader {
+public:
+    Loader(Tree& tree, Hive hive, std::string_view text) : tree_(tree), text_(text), lines_(text) {
+        stack_.push_back(&tree.Root(hive));
+    }
+
+    bool Run(LoadedFile& loaded, FileProblem& problem) {
+        if (const void* nul = std::memchr(text_.data(), 0, text_.size())) {
+            const auto offset = static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data());
+            problem.line = 1 + static_cast<std::size_t>(std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+            problem.what = "a NUL byte, which a registry file never holds";
+            return false;
+        }
+        std::string_view line;
+        if (!lines_.Next(line) || line != kSignature) {
+            problem = {1, "the first line is not \"WINE REGISTRY Version 2\": this is not a Wine registry file"};
+            return false;
+        }
+        headerEnd_ = lines_.End();
+        while (lines_.Next(line)) {
+            line = TrimLeft(line);
+            if (line.empty()) continue;
+            if (!Line(line, loaded)) {
+                problem = {lines_.Number(), why_};
+                return false;
+            }
+        }
+        FinishBlock();
+        loaded.header = text_.substr(0, headerEnd_);
+        return true;
+    }
+
+private:
+    bool Fail(std::string why) {
+        why_ = std::move(why);
+        return false;
+    }
+
+    bool Line(std::string_view line, LoadedFile& loaded) {
+        switch (line[0]) {
+            case '[': return KeyLine(line);
+            case '@':
+            case '"': return ValueLine(line);
+            case '#': return current_ ? KeyOption(line) : GlobalOption(line, loaded);
+            case ';':
+                Extend();
+                return true;
+            default: return Fail("a line that is neither a key, a value, an option nor a comment");
+        }
+    }
+
+    // The current block, or before any key the header, reaches to the end of this line.
+    void Extend() { (current_ ? blockEnd_ : headerEnd_) = lines_.End(); }
+
+    bool GlobalOption(std::string_view line, LoadedFile& loaded) {
+        if (StartsWith(line, 0, "#arch=")) {
+            std::string_view arch = line.substr(6);
+            while (!arch.empty() && IsSpace(arch.back())) arch.remove_suffix(1);
+            if (arch != "win32" && arch != "win64") return Fail("an #arch option that is neither win32 nor win64");
+            loaded.arch = std::string(arch);
+        }
+        Extend();
+        return true;
+    }
+
+    bool KeyLine(std::string_view line) {
+        FinishBlock();
+        std::u16string path;
+        std::size_t pos = Unescape(line, 1, ']', path, why_);
+        if (pos == std::string_view::npos) return false;
+        pos = SkipSpace(line, pos);
+        std::uint64_t seconds = 0;
+        bool hasSeconds = false;
+        while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9') {
+            seconds = seconds * 10 + static_cast<unsigned>(line[pos++] - '0');
+            if (seconds > 0xFFFFFFFFull) return Fail("a key time that is not a 32-bit number");
+            hasSeconds = true;
+        }
+        if (!OnlySpaceFrom(line, pos)) return Fail("unexpected text after the key name");
+        Key* key = Walk(path);
+        if (!key) return false;
+        current_ = key;
+        blockStart_ = lines_.Start();
+        blockEnd_ = lines_.End();
+        merging_ = key->raw != nullptr || key->values != nullptr;
+        if (merging_) {
+            // The key was given twice: Wine merges the two, so write it anew when it is saved.
+            tree_.Values(*key);
+            key->raw = nullptr;
+            key->rawSize = 0;
+            key->changed = true;
+        }
+        if (hasSeconds) SetTime(*key, seconds * kTicksPerSecond + kTicksTo1970);
+        return true;
+    }
+
+    // Finds or creates the key of an unescaped path; the previous block's path is reused,
+    // since files list keys in tree order.
+    Key* Walk(std::u16string_view path) {
+        std::size_t depth = 0;
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            std::size_t end = path.find(u'\\', start);
+            if (end == std::u16string_view::npos) end = path.size();
+            if (end > start) {
+                const std::u16string_view part = path.substr(start, end - start);
+                if (part.size() > kMaxNameLength) {
+                    Fail("a key name longer than 255 characters");
+                    return nullptr;
+                }
+                if (stack_.size() > depth + 1 && text::NamesEqual(stack_[depth + 1]->name, part)) {
+                    ++depth;
+                } else {
+                    stack_.resize(depth + 1);
+                    stack_.push_back(&tree_.Child(*stack_[depth], part));
+                    ++depth;
+                }
+            }
+            start = end + 1;
+        }
+        stack_.resize(depth + 1);
+        return stack_.back();
+    }
+
+    static void SetTime(Key& key, std::uint64_t time) {
+        key.time = time;
+        // A key that exists only through its subkeys takes the time of the first one.
+        for (Key* k = key.parent; k && k->time == 0; k = k->parent) k->time = time;
+    }
+
+    bool ValueLine(std::string_view line) {
+        if (!current_) return Fail("a value before the first key");
+        if (!ParseValue(&lines_, line, scratch_, why_)) return false;
+        blockEnd_ = lines_.End();
+        if (merging_) ValueSet(*current_->values).Put(scratch_);
+        return true;
+    }
+
+    bool KeyOption(std::string_view line) {
+        blockEnd_ = lines_.End();
+        if (StartsWith(line, 0, "#time=")) {
+            std::uint64_t time = 0;
+            for (std::size_t pos = 6; pos < line.size() && HexDigit(line[pos]) >= 0; ++pos)
+                time = (time << 4) | static_cast<unsigned>(HexDigit(line[pos]));
+            SetTime(*current_, time);
+        } else if (StartsWith(line, 0, "#class=")) {
+            std::u16string cls;
+            if (line.size() < 8 || line[7] != '"') return Fail("a #class option without its quoted text");
+            const std::size_t pos = Unescape(line, 8, '"', cls, why_);
+            if (pos == std::string_view::npos) return false;
+            current_->className = std::make_unique<std::u16string>(std::move(cls));
+        } else if (StartsWith(line, 0, "#link")) {
+            current_->link = true;
+        }
+        return true;  // other options are Wine's to ignore
+    }
+
+    void FinishBlock() {
+        if (!current_ || merging_) return;
+        current_->raw = text_.data() + blockStart_;
+        current_->rawSize = static_cast<std::uint32_t>(blockEnd_ - blockStart_);
+    }
+
+    Tree& tree_;
+    std::string_view text_;
+    Lines lines_;
+    std::vector<Key*> stack_;
+    Key* current_ = nullptr;
+    bool merging_ = false;
+    std::size_t blockStart_ = 0, blockEnd_ = 0, headerEnd_ = 0;
+    Value scratch_;
+    std::string why_;
+};
+
+void AppendHex(std::string& out, std::uint64_t value, int minDigits) {
+    char buffer[20];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, 16);
+    for (auto digits = result.ptr - buffer; digits < minDigits; ++digits) out.push_back('0');
+    out.append(buffer, result.ptr);
+}
+
+void AppendDecimal(std::string& out, std::uint64_t value) {
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void AppendOctal(std::string& out, unsigned value, int minDigits) {
+    char buffer[12];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, 8);
+    for (auto digits = result.ptr - buffer; digits < minDigits; ++digits) out.push_back('0');
+    out.append(buffer, result.ptr);
+}
+
+std::u16string_view Units(const std::string& bytes, std::u16string& storage) {
+    storage.clear();
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        storage.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return storage;
+}
+
+}  // namespace
+
+bool LoadHiveFile(Tree& tree, Hive hive, std::string_view text, LoadedFile& loaded,
+                  FileProblem& problem) {
+    Loader loader(tree, hive, text);
+    return loader.Run(loaded, problem);
+}
+
+void ParseBlockValues(std::string_view block, std::vector<Value>& values) {
+    Lines lines(block);
+    std::string_view line;
+    lines.Next(line);  // the key line
+    ValueSet set(values);
+    Value value;
+    std::string why;
+    while (lines.Next(line)) {
+        line = TrimLeft(line);
+        if (line.empty() || (line[0] != '@' && line[0] != '"')) continue;
+        if (ParseValue(&lines, line, value, why)) set.Put(value);
+    }
+}
+
+void AppendEscaped(std::string& out, std::u16string_view units, std::string_view extraEscapes) {
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
+        const bool hasNext = i + 1 < units.size();
+        const char16_t next = hasNext ? units[i + 1] : 0;
+        if (c > 0x7F) {
+            out += "\\x";
+            const bool nextIsHex = hasNext && next < 0x80 && HexDigit(static_cast<char>(next)) >= 0;
+            AppendHex(out, c, nextIsHex ? 4 : 1);
+        } else if (c < 0x20) {
+            out.push_back('\\');
+            switch (c) {
+                case 7: out.push_back('a'); break;
+                case 8: out.push_back('b'); break;
+                case 9: out.push_back('t'); break;
+                case 10: out.push_back('n'); break;
+                case 11: out.push_back('v'); break;
+                case 12: out.push_back('f'); break;
+                case 13: out.push_back('r'); break;
+                case 27: out.push_back('e'); break;
+                default: AppendOctal(out, c, hasNext && next >= u'0' && next <= u'7' ? 3 : 1);
+            }
+        } else {
+            const char a = static_cast<char>(c);
+            if (a == '\\' || extraEscapes.find(a) != std::string_view::npos) out.push_back('\\');
+            out.push_back(a);
+        }
+    }
+}
+
+void AppendValueLine(std::string& out, const Value& value) {
+    const std::size_t lineStart = out.size();
+    if (value.name.empty()) {
+        out += "@=";
+    } else {
+        out.push_back('"');
+        AppendEscaped(out, value.name, "\"");
+        out += "\"=";
+    }
+    const std::size_t size = value.data.size();
+    switch (value.type) {
+        case kRegSz:
+        case kRegExpandSz:
+        case kRegMultiSz:
+            // Only a properly terminated string is written as text.
+            if (size >= 2 && size % 2 == 0 && value.data[size - 1] == 0 && value.data[size - 2] == 0) {
+                if (value.type != kRegSz) {
+                    out += "str(";
+                    AppendHex(out, value.type, 1);
+                    out += "):";
+                }
+                std::u16string storage;
+                std::u16string_view units = Units(value.data, storage);
+                out.push_back('"');
+                AppendEscaped(out, units.substr(0, units.size() - 1), "\"");
+                out += "\"\n";
+                return;
+            }
+            break;
+        case kRegDword:
+            if (size == 4) {
+                std::uint32_t dw = 0;
+                for (int i = 3; i >= 0; --i) dw = (dw << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
+                out += "dword:";
+                AppendHex(out, dw, 8);
+                out.push_back('\n');
+                return;
+            }
+            break;
+        default: break;
+    }
+    if (value.type == kRegBinary) {
+        out += "hex:";
+    } else {
+        out += "hex(";
+        AppendHex(out, value.type, 1);
+        out += "):";
+    }
+    // Wine wraps after the comma that takes the line past 76 characters.
+    std::size_t count = out.size() - lineStart;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(value.data[i]);
+        out.push_back(kDigits[byte >> 4]);
+        out.push_back(kDigits[byte & 0x0F]);
+        count += 2;
+        if (i + 1 < size) {
+            out.push_back(',');
+            if (++count > 76) {
+                out += "\\\n  ";
+                count = 2;
+            }
+        }
+    }
+    out.push_back('\n');
+}
+
+void AppendKeyBlock(std::string& out, const Key& key, std::vector<const Key*>& chain) {
+    chain.clear();
+    for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
+    out.push_back('[');
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (it != chain.rbegin()) out += "\\\\";
+        AppendEscaped(out, (*it)->name, "[]");
+    }
+    out += "] ";
+    const auto seconds = (static_cast<std::int64_t>(key.time) - static_cast<std::int64_t>(kTicksTo1970)) /
+                         static_cast<std::int64_t>(kTicksPerSecond);
+    AppendDecimal(out, static_cast<std::uint32_t>(seconds));
+    out += "\n#time=";
+    AppendHex(out, key.time >> 32, 1);
+    AppendHex(out, key.time & 0xFFFFFFFFu, 8);
+    out.push_back('\n');
+    if (key.className) {
+        out += "#class=\"";
+        AppendEscaped(out, *key.className, "\"");
+        out += "\"\n";
+    }
+    if (key.link) out += "#link\n";
+    if (key.values)
+        for (const Value& value : *key.values) AppendValueLine(out, value);
+}
+
+void WriteHiveFile(Tree& tree, Hive hive, std::string_view header, std::string& out,
+                   const std::function<void(std::string&)>& flush) {
+    out.append(header);
+    std::vector<const Key*> chain;
+    std::vector<Key*> pending{&tree.Root(hive)};
+    while (!pending.empty()) {
+        Key& key = *pending.back();
+        pending.pop_back();
+        if (key.changed) {
+            // Wine writes a key that has values, or no subkeys, or a class, or is a link; any
+            // other key exists only through its subkeys.
+            if (!tree.Values(key).empty() || key.subkeys.empty() || key.className || key.link) {
+                out.push_back('\n');
+                AppendKeyBlock(out, key, chain);
+            }
+        } else if (key.raw) {
+            out.push_back('\n');
+            out.append(key.raw, key.rawSize);
+            if (key.raw[key.rawSize - 1] != '\n') out.push_back('\n');
+        }
+        for (auto it = key.subkeys.rbegin(); it != key.subkeys.rend(); ++it) pending.push_back(*it);
+        if (out.size() >= kFlushSize) flush(out);
+    }
+    flush(out);
+}
+
+}  // namespace platform::detail
