@@ -8,6 +8,7 @@
 #include "platform/registry/registry_api.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace cleaner {
@@ -46,6 +47,19 @@ public:
                             const std::string& subKey, std::string& result);
 
 private:
+    struct WholeValue;  // a value's name, type and whole data, with the buffers that read it
+
+    bool ReadSubkey(HKEY handle, std::string& name, const char* reportLabel);
+    void AdvanceKeyIndex();
+    bool ReadValueName(HKEY handle, std::string& name);
+    bool ReadWholeValue(HKEY handle, WholeValue& value);
+    void AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
+                        std::string& block, std::string& text);
+
+    std::string SystemText(platform::LONG code);
+    void ShowRegistryFailure(const char* label, const std::string& subject, platform::LONG code);
+    void ShowUnexpectedFailure(const char* label, const std::exception& failure);
+
     platform::RegistryApi& api_;
     RegistryUi& ui_;
     std::int32_t KeyEnumIndex = 0;    // shared by every subkey walk
