@@ -1,0 +1,208 @@
+#include "tests/support/wine.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& arg) {
+    std::string out = "'";
+    for (char c : arg) {
+        if (c == '\'') out += "'\\''";
+        else out.push_back(c);
+    }
+    return out + "'";
+}
+
+std::string WineEnv(const std::string& prefix) {
+    return "env WINEPREFIX=" + Quote(prefix) + " WINEDEBUG=-all DISPLAY= ";
+}
+
+// Runs a shell command, returns its status and combined output.
+WineResult Shell(const std::string& command) {
+    WineResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run: " + command);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+void Check(const WineResult& result, const std::string& what) {
+    if (result.status != 0)
+        throw std::runtime_error(what + " failed (status " + std::to_string(result.status) + "): " + result.output);
+}
+
+// An exclusive flock held for the object's life.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + path);
+    }
+    ~FileLock() { ::close(fd_); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// The template prefix, made once per machine and user.
+std::string TemplatePrefix() {
+    const std::string base = "/tmp/sorvel-wine-template-" + std::to_string(::getuid());
+    FileLock lock(base + ".lock");
+    const std::string prefix = base + "/prefix";
+    if (fs::exists(base + "/ready")) return prefix;
+    RemoveTree(base);
+    fs::create_directories(base);
+    Check(Shell(WineEnv(prefix) + "wineboot -i"), "wineboot -i");
+    WaitForWineServer(prefix);
+    if (!fs::exists(prefix + "/system.reg") || !fs::exists(prefix + "/user.reg"))
+        throw std::runtime_error("wineboot made no registry in " + prefix);
+    WriteFile(base + "/ready", "");
+    return prefix;
+}
+
+// Copies a prefix; the Windows system folders, which Wine only reads, are hard links to save
+// the 700 MB a full copy takes.
+void CopyPrefix(const std::string& from, const std::string& to) {
+    const std::string windows = "/drive_c/windows/";
+    std::string command = "mkdir -p " + Quote(to) + " && cd " + Quote(from) + " && "
+                          "tar --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/winsxs -cf - . | "
+                          "(cd " + Quote(to) + " && tar -xpf -) && "
+                          "cp -al " + Quote(from + windows + "system32") + " " + Quote(to + windows + "system32") + " && "
+                          "cp -al " + Quote(from + windows + "winsxs") + " " + Quote(to + windows + "winsxs");
+    Check(Shell(command), "copying the prefix " + from);
+}
+
+std::string Utf16ToUtf8(const std::string& bytes) {
+    std::size_t i = (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                     static_cast<unsigned char>(bytes[1]) == 0xFE) ? 2 : 0;
+    std::string out;
+    for (; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t cp = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+WinePrefix::WinePrefix() : folder_(MakeTempDir("wine")), path_(folder_ + "/prefix") {
+    CopyPrefix(TemplatePrefix(), path_);
+}
+
+WinePrefix::~WinePrefix() {
+    try {
+        WaitForWineServer(path_);
+        RemoveTree(folder_);
+    } catch (...) {
+    }
+}
+
+std::string WinePrefix::CopyTo(const std::string& folder) const {
+    WaitForWineServer(path_);
+    const std::string copy = folder + "/prefix";
+    CopyPrefix(path_, copy);
+    return copy;
+}
+
+WineResult RunWine(const std::string& prefix, const std::vector<std::string>& args) {
+    std::string command = WineEnv(prefix) + "wine";
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    WineResult result = Shell(command);
+    WaitForWineServer(prefix);
+    return result;
+}
+
+void WaitForWineServer(const std::string& prefix) {
+    Shell(WineEnv(prefix) + "wineserver -w");
+}
+
+std::string RegExport(const std::string& prefix, const std::string& key) {
+    const std::string folder = MakeTempDir("export");
+    const std::string file = folder + "/export.reg";
+    WineResult result = RunWine(prefix, {"reg", "export", key, "Z:" + file, "/y"});
+    std::string text = result.status == 0 ? ReadFile(file) : std::string();
+    RemoveTree(folder);
+    Check(result, "reg export " + key);
+    return Utf16ToUtf8(text);
+}
+
+void RegImport(const std::string& prefix, const std::string& regText) {
+    const std::string folder = MakeTempDir("import");
+    const std::string file = folder + "/import.reg";
+    WriteFile(file, regText);
+    WineResult result = RunWine(prefix, {"regedit", "/s", "Z:" + file});
+    RemoveTree(folder);
+    Check(result, "regedit /s");
+}
+
+bool RegKeyExists(const std::string& prefix, const std::string& key) {
+    return RunWine(prefix, {"reg", "query", key}).status == 0;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string MakeTempDir(const std::string& tag) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/sorvel-" + tag + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+    return pattern;
+}
+
+void RemoveTree(const std::string& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+}  // namespace testsupport
