@@ -1,0 +1,21 @@
+// A build without the Qt window (SORVEL_WINDOW=OFF, or before the window's sources exist) keeps
+// the command-line mode; started without a command line it says that it has no window. When the
+// window is linked in, its own ShowMainWindow (qt_show_window.cpp) is the one used.
+#if !__has_include(<QApplication>)
+
+#include "cleaner/window/show_window.h"
+
+#include <iostream>
+
+namespace cleaner {
+
+int ShowMainWindow(int, char**, platform::WinePrefixStore*, const std::string& storeError) {
+    if (!storeError.empty()) std::cerr << "sorvel: " << storeError << '\n';
+    std::cerr << "sorvel: this build has no window. Start it with a command line to remove the "
+                 "suite's settings keys.\n";
+    return 1;
+}
+
+}  // namespace cleaner
+
+#endif
