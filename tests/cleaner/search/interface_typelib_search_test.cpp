@@ -1,0 +1,147 @@
+// SearchInterfaces and SearchTypeLibs on small registries, after records found by the earlier
+// searches.
+#include "tests/cleaner/search/search_fixture.h"
+
+namespace cleaner::testing {
+namespace {
+
+class InterfaceSearch : public SearchTest {
+protected:
+    void FoundClass(const std::string& id, const std::string& typeLib) {
+        fennick.FoundKeys.push_back(FoundKey{"CLSID\\", "", id, typeLib});
+        ++fennick.FoundKeyCount;
+    }
+    void FoundRootKey(const std::string& name) {
+        fennick.FoundKeys.push_back(FoundKey{name, "", "", ""});
+        ++fennick.FoundKeyCount;
+    }
+};
+
+using TypeLibSearch = InterfaceSearch;
+
+TEST_F(InterfaceSearch, AFoundClassBringsInEveryInterfaceOfItsTypeLibraryIgnoringCase) {
+    Interface("{I1}", "{AB-CD}");
+    Interface("{I2}", "{00-00}");
+    Interface("{I3}", "{ab-cd} 1.0");  // the identifier only has to occur in the value
+    Interface("{I4}", "");
+    FoundRootKey("Acme.Doc");
+    FoundClass("{C1}", "{Ab-Cd}");
+    fennick.SearchInterfaces();
+    EXPECT_EQ(Found(), (Lines{"Acme.Doc|||", "CLSID\\||{C1}|{Ab-Cd}",
+                              "INTERFACE\\||{I1}|{AB-CD}", "INTERFACE\\||{I3}|{ab-cd} 1.0"}));
+}
+
+TEST_F(InterfaceSearch, KeywordsRepeatTheMatchesOfTheirClassesAndTheDuplicatesStay) {
+    Interface("{I1}", "{T1}");
+    Interface("{I2}", "{T2}");
+    FoundClass("{C1}", "{T1}");
+    FoundClass("{C2}", "{T2}");
+    UseKeywords({"acme", "none"});
+    fennick.Keywords[0].TypeLibId = "{T1}";
+    fennick.SearchInterfaces();
+    EXPECT_EQ(Found(), (Lines{"CLSID\\||{C1}|{T1}", "CLSID\\||{C2}|{T2}",
+                              "INTERFACE\\||{I1}|{T1}", "INTERFACE\\||{I2}|{T2}",
+                              "INTERFACE\\||{I1}|{T1}"}));
+    // One yield per record present at the start and per keyword; the walk does not yield.
+    EXPECT_EQ(view.calls, (Lines{"yield", "keyword:{T1}", "yield", "keyword:{T2}", "yield",
+                                 "keyword:acme", "yield", "keyword:none"}));
+}
+
+TEST_F(InterfaceSearch, NothingFoundBeforeAndNoKeywordTypeLibFindsNothing) {
+    Interface("{I1}", "{T1}");
+    FoundRootKey("Acme");  // a root-key find has no TypeLibId and brings in nothing
+    UseKeywords({"acme"});
+    fennick.SearchInterfaces();
+    EXPECT_EQ(Found(), (Lines{"Acme|||"}));
+    EXPECT_EQ(view.calls, (Lines{"yield", "keyword:", "yield", "keyword:acme"}));
+}
+
+TEST_F(InterfaceSearch, WithoutAnInterfaceBranchNothingIsAppended) {
+    FoundClass("{C1}", "{T1}");
+    fennick.SearchInterfaces();
+    EXPECT_EQ(Found(), (Lines{"CLSID\\||{C1}|{T1}"}));
+}
+
+TEST_F(InterfaceSearch, AnInterfaceThatCannotBeOpenedHasNoTypeLib) {
+    Interface("{I1}", "{T1}");
+    Interface("{I2}", "{T1}");
+    registry.FailOpen(platform::kHkeyClassesRoot, "Interface\\{I1}",
+                      platform::kErrorAccessDenied);
+    FoundClass("{C1}", "{T1}");
+    fennick.SearchInterfaces();
+    EXPECT_EQ(Found(), (Lines{"CLSID\\||{C1}|{T1}", "INTERFACE\\||{I2}|{T1}"}));
+}
+
+TEST_F(TypeLibSearch, EachRecordCarryingARegisteredTypeLibAppendsIt) {
+    Default("TypeLib\\{T1}\\1.0", "Acme types");
+    FoundClass("{C1}", "{T1}");
+    FoundClass("{C2}", "{T9}");  // not registered: not appended
+    fennick.FoundKeys.push_back(FoundKey{"INTERFACE\\", "", "{I1}", "{t1}"});
+    fennick.FoundKeys.push_back(FoundKey{"INTERFACE\\", "", "{I2}", "{T1}"});
+    fennick.FoundKeys.push_back(FoundKey{"INTERFACE\\", "", "{I3}", "{T1}"});
+    fennick.FoundKeyCount += 3;
+    fennick.SearchTypeLibs();
+    Lines found = Found();
+    EXPECT_EQ(Lines(found.begin() + 5, found.end()),
+              (Lines{"TYPELIB\\|||{T1}", "TYPELIB\\|||{t1}", "TYPELIB\\|||{T1}",
+                     "TYPELIB\\|||{T1}"}));
+}
+
+TEST_F(TypeLibSearch, AKeywordInTheWin32PathFindsTheLibraryWithoutAnyClass) {
+    Default("TypeLib\\{L1}\\1.0\\0\\win32", "C:\\Program Files\\ACME\\acme.tlb");
+    Default("TypeLib\\{L2}\\1.0\\0\\win64", "C:\\acme\\acme64.tlb");  // no win32 path
+    Default("TypeLib\\{L3}\\1.0\\0\\Win32", "C:\\other\\x.tlb");
+    Default("TypeLib\\{L4}\\1.0\\0\\WIN32", "c:\\acme\\old.tlb");
+    UseKeywords({"acme", "x.TLB", "acme64"});
+    fennick.SearchTypeLibs();
+    EXPECT_EQ(Found(), (Lines{"TYPELIB\\|||{L1}", "TYPELIB\\|||{L4}", "TYPELIB\\|||{L3}"}));
+}
+
+TEST_F(TypeLibSearch, AnEmptyFirstWin32ValueGivesWayToTheNextWin32Key) {
+    Default("TypeLib\\{L1}\\1.0\\0\\win32", "");
+    Default("TypeLib\\{L1}\\2.0\\0\\win32", "c:\\acme\\v2.tlb");
+    Default("TypeLib\\{L2}\\1.0\\0\\win32", "");
+    UseKeywords({"acme"});
+    fennick.SearchTypeLibs();
+    EXPECT_EQ(Found(), (Lines{"TYPELIB\\|||{L1}"}));
+}
+
+TEST_F(TypeLibSearch, TheWalkOverTypeLibKeepsItsPlaceAroundEachSearchBelowALibrary) {
+    // The search below a library moves the shared subkey position (to 2 after {L1}, to 4 after
+    // {L3}); a walk that did not restore it would see {L1} and {L3} only.
+    Default("TypeLib\\{L1}\\1.0\\0\\win32", "c:\\acme\\one.tlb");
+    Key("TypeLib\\{L1}\\2.0\\FLAGS");
+    Default("TypeLib\\{L2}\\1.0\\0\\win32", "c:\\acme\\two.tlb");
+    Default("TypeLib\\{L3}\\1.0\\0\\win16", "c:\\acme\\old.tlb");
+    Key("TypeLib\\{L3}\\2.0\\HELPDIR");
+    Default("TypeLib\\{L3}\\3.0\\0\\win32", "c:\\acme\\three.tlb");
+    Key("TypeLib\\{L3}\\4.0\\FLAGS");
+    Default("TypeLib\\{L4}\\1.0\\0\\win32", "c:\\acme\\four.tlb");
+    UseKeywords({"acme"});
+    fennick.SearchTypeLibs();
+    EXPECT_EQ(Found(), (Lines{"TYPELIB\\|||{L1}", "TYPELIB\\|||{L2}", "TYPELIB\\|||{L3}",
+                              "TYPELIB\\|||{L4}"}));
+}
+
+TEST_F(TypeLibSearch, ShowsEachRecordEachLibraryAndEachKeyword) {
+    Default("TypeLib\\{L1}\\win32", "c:\\acme.tlb");
+    FoundClass("{C1}", "{L1}");
+    UseKeywords({"acme"});
+    fennick.SearchTypeLibs();
+    // Step 1 yields per record; the walk shows each library without a yield of its own (the
+    // search below it yields once per subkey it visits); then one yield per keyword.
+    EXPECT_EQ(view.calls, (Lines{"yield", "keyword:{L1}", "keyword:{L1}", "yield", "yield",
+                                 "keyword:acme"}));
+    EXPECT_EQ(Found(), (Lines{"CLSID\\||{C1}|{L1}", "TYPELIB\\|||{L1}", "TYPELIB\\|||{L1}"}));
+}
+
+TEST_F(TypeLibSearch, WithoutKeywordsOnlyTheFoundRecordsAreFollowed) {
+    Default("TypeLib\\{L1}\\1.0\\0\\win32", "c:\\acme.tlb");
+    FoundClass("{C1}", "{L1}");
+    UseKeywords({});
+    fennick.SearchTypeLibs();
+    EXPECT_EQ(Found(), (Lines{"CLSID\\||{C1}|{L1}", "TYPELIB\\|||{L1}"}));
+}
+
+}  // namespace
+}  // namespace cleaner::testing
