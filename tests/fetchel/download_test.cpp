@@ -1,0 +1,411 @@
+// taDownloadFile against a loopback HTTP server that each test starts with its own behaviour.
+#include "download.h"
+#include "fetchel.h"
+#include "loopback_server.h"
+#include "wininet_errors.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <csignal>
+
+namespace fs = std::filesystem;
+using fetchel_test::Connection;
+using fetchel_test::LoopbackServer;
+using fetchel_test::Request;
+
+namespace {
+
+// Bytes of every value, the same for the same size and seed.
+std::string Body(std::size_t size, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    std::string body(size, '\0');
+    for (char& c : body) c = static_cast<char>(random() & 0xFF);
+    return body;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Serves the same body (and status) for every request.
+fetchel_test::Handler Serving(int status, std::string body) {
+    return [status, body = std::move(body)](Connection& c, const Request&) {
+        c.SendResponse(status, body);
+    };
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("fetchel-download-" + std::to_string(getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        unsetenv("FETCHEL_TEST_STALL_MS");
+        fs::remove_all(folder_);
+    }
+
+    // Runs the download; the error text buffer is exactly as large as the interface promises,
+    // with guard bytes after it.
+    int Download(const std::string& url, const fs::path& target) {
+        std::vector<char> buffer(FETCHEL_ERROR_TEXT_SIZE + 16, '#');
+        const int result = taDownloadFile(url.c_str(), target.c_str(), buffer.data(), 0);
+        EXPECT_TRUE(std::all_of(buffer.end() - 16, buffer.end(), [](char c) { return c == '#'; }))
+            << "the error text ran past " << FETCHEL_ERROR_TEXT_SIZE << " bytes";
+        errorText_ = buffer.data();
+        return result;
+    }
+
+    // The names in the test folder: a failed download leaves no temporary file behind.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
+            names.push_back(fs::relative(entry.path(), folder_).string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path folder_;
+    std::string errorText_;
+};
+
+TEST_F(DownloadTest, EmptyBodySucceedsWithoutCreatingOrChangingTheFile) {
+    LoopbackServer server(Serving(200, ""));
+    EXPECT_EQ(Download(server.Url("/empty"), folder_ / "new.bin"), 1);
+    EXPECT_EQ(errorText_, "");
+    EXPECT_FALSE(fs::exists(folder_ / "new.bin"));
+
+    WriteFile(folder_ / "old.bin", "keep me");
+    EXPECT_EQ(Download(server.Url("/empty"), folder_ / "old.bin"), 1);
+    EXPECT_EQ(ReadFile(folder_ / "old.bin"), "keep me");
+    EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"});
+}
+
+TEST_F(DownloadTest, BodiesAroundTheFirstChunkSizeAndLargeOnesArriveByteForByte) {
+    for (const std::size_t size : {std::size_t{1}, std::size_t{1022}, std::size_t{1023},
+                                   std::size_t{1024}, std::size_t{2047}, std::size_t{6'000'000}}) {
+        SCOPED_TRACE(size);
+        const std::string body = Body(size, static_cast<unsigned>(size));
+        LoopbackServer server(Serving(200, body));
+        const fs::path target = folder_ / ("body-" + std::to_string(size));
+        ASSERT_EQ(Download(server.Url("/file"), target), 1) << errorText_;
+        EXPECT_EQ(errorText_, "");
+        EXPECT_TRUE(ReadFile(target) == body);
+    }
+    EXPECT_EQ(Names().size(), 6u);
+}
+
+TEST_F(DownloadTest, SuccessReplacesAnExistingFileAndKeepsItsPermissions) {
+    const fs::path target = folder_ / "page.html";
+    WriteFile(target, "an older and longer version of the page");
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    LoopbackServer server(Serving(200, "new"));
+    ASSERT_EQ(Download(server.Url("/page.html"), target), 1) << errorText_;
+    EXPECT_EQ(ReadFile(target), "new");
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(), std::vector<std::string>{"page.html"});
+}
+
+TEST_F(DownloadTest, NotFoundTextInTheFirstChunkFailsInAnyLetterCase) {
+    const fs::path target = folder_ / "kept.txt";
+    WriteFile(target, "previous");
+    for (const char* text : {"404 Object Not Found", "404 object not found",
+                                   "404 OBJECT nOT fOUND"}) {
+        SCOPED_TRACE(text);
+        // At the very start, and ending on the chunk's last byte (1003 + 20 = 1023).
+        for (const std::size_t at : {std::size_t{0}, std::size_t{1003}}) {
+            std::string body(at, 'x');
+            body += std::string(text) + std::string(5000, 'y');
+            LoopbackServer server(Serving(200, body));
+            EXPECT_EQ(Download(server.Url("/missing"), target), 0);
+            EXPECT_EQ(errorText_, "File Not Accessable or Does Not Exist");
+        }
+    }
+    EXPECT_EQ(ReadFile(target), "previous");
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept.txt"});
+}
+
+TEST_F(DownloadTest, NotFoundTextSplitOverManySmallPiecesIsStillFound) {
+    // The first chunk is 1023 bytes however the connection cuts the body.
+    std::string body(1000, 'x');
+    body += "404 object not found";
+    body += std::string(100, 'z');
+    LoopbackServer server([body](Connection& c, const Request&) {
+        c.SendHead(200, body.size());
+        for (std::size_t i = 0; i < body.size(); i += 7) {
+            c.Send(std::string_view(body).substr(i, 7));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    EXPECT_EQ(Download(server.Url("/slow"), folder_ / "slow.txt"), 0);
+    EXPECT_EQ(errorText_, "File Not Accessable or Does Not Exist");
+    EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(DownloadTest, NotFoundTextBeyondTheFirstChunkOrAfterAZeroByteIsStored) {
+    const std::vector<std::string> bodies = {
+        std::string(1023, 'a') + "404 Object Not Found",         // starts in the second chunk
+        std::string(1010, 'a') + "404 Object Not Found",         // straddles the boundary
+        std::string("abc\0", 4) + "404 Object Not Found" + "!",  // after the first zero byte
+    };
+    int n = 0;
+    for (const auto& body : bodies) {
+        LoopbackServer server(Serving(200, body));
+        const fs::path target = folder_ / ("stored-" + std::to_string(n++));
+        EXPECT_EQ(Download(server.Url("/page"), target), 1) << errorText_;
+        EXPECT_TRUE(ReadFile(target) == body);
+    }
+}
+
+TEST_F(DownloadTest, HttpErrorStatusFailsLikeTheNotFoundTextAndCreatesNoFile) {
+    const fs::path target = folder_ / "kept.txt";
+    WriteFile(target, "previous");
+    for (const int status : {404, 500}) {
+        SCOPED_TRACE(status);
+        for (const std::string& body : {std::string(), std::string("<html>oops</html>"),
+                                       Body(100'000)}) {
+            LoopbackServer server(Serving(status, body));
+            EXPECT_EQ(Download(server.Url("/x"), target), 0);
+            EXPECT_EQ(errorText_, "File Not Accessable or Does Not Exist");
+        }
+    }
+    EXPECT_EQ(ReadFile(target), "previous");
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept.txt"});
+}
+
+TEST_F(DownloadTest, RedirectsAreFollowed) {
+    LoopbackServer* self = nullptr;
+    LoopbackServer server([&self](Connection& c, const Request& r) {
+        if (r.target == "/old") {
+            c.SendResponse(302, "moved", "Location: " + self->Url("/new") + "\r\n");
+        } else {
+            c.SendResponse(200, "the new place");
+        }
+    });
+    self = &server;
+    ASSERT_EQ(Download(server.Url("/old"), folder_ / "r.txt"), 1) << errorText_;
+    EXPECT_EQ(ReadFile(folder_ / "r.txt"), "the new place");
+}
+
+TEST_F(DownloadTest, ConnectionLostMidBodyFailsAtTheReadStepAndKeepsTheOldFile) {
+    const fs::path target = folder_ / "kept.bin";
+    WriteFile(target, "previous");
+    const std::string part = Body(300'000);
+    {
+        LoopbackServer server([&part](Connection& c, const Request&) {
+            c.SendHead(200, 1'000'000);
+            c.Send(part);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            c.Reset();
+        });
+        EXPECT_EQ(Download(server.Url("/reset"), target), 0);
+        EXPECT_EQ(errorText_, "InternetReadFile error code: 12031\n"
+                              "Message: The connection with the server was reset\r\n\n");
+    }
+    {
+        LoopbackServer server([&part](Connection& c, const Request&) {
+            c.SendHead(200, 1'000'000);
+            c.Send(part);
+        });
+        EXPECT_EQ(Download(server.Url("/short"), target), 0);
+        EXPECT_EQ(errorText_,
+                  "InternetReadFile error code: 12030\n"
+                  "Message: The connection with the server was terminated abnormally\r\n\n");
+    }
+    EXPECT_EQ(ReadFile(target), "previous");
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept.bin"});
+}
+
+TEST_F(DownloadTest, StallingServerTimesOutInsteadOfHanging) {
+    setenv("FETCHEL_TEST_STALL_MS", "1500", 1);
+    const fs::path target = folder_ / "kept.bin";
+    WriteFile(target, "previous");
+    LoopbackServer server([](Connection& c, const Request& r) {
+        if (r.target == "/mid-body") {
+            c.SendHead(200, 100'000);
+            c.Send(std::string(5000, 'a'));
+        }
+        c.Stall(std::chrono::seconds(60));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Download(server.Url("/mid-body"), target), 0);
+    EXPECT_EQ(errorText_, "InternetReadFile error code: 12002\nMessage: The operation timed out\r\n\n");
+    EXPECT_EQ(Download(server.Url("/before-headers"), target), 0);
+    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12002\nMessage: The operation timed out\r\n\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(ReadFile(target), "previous");
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept.bin"});
+}
+
+TEST_F(DownloadTest, StallLimitIsSixtySecondsUnlessTestsShortenIt) {
+    EXPECT_EQ(fetchel::StallLimit(), std::chrono::seconds(60));
+    setenv("FETCHEL_TEST_STALL_MS", "250", 1);
+    EXPECT_EQ(fetchel::StallLimit(), std::chrono::milliseconds(250));
+    setenv("FETCHEL_TEST_STALL_MS", "soon", 1);
+    EXPECT_EQ(fetchel::StallLimit(), std::chrono::seconds(60));
+}
+
+TEST_F(DownloadTest, UrlFailuresAreReportedWithWinInetCodesAtTheOpenStep) {
+    const fs::path target = folder_ / "x";
+    EXPECT_EQ(Download("http://no-such-host.invalid/file", target), 0);
+    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12007\n"
+                          "Message: The server name or address could not be resolved\r\n\n");
+
+    int closedPort = 0;
+    { LoopbackServer gone(Serving(200, "")); closedPort = gone.Port(); }
+    EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(closedPort) + "/", target), 0);
+    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12029\n"
+                          "Message: A connection with the server could not be established\r\n\n");
+
+    EXPECT_EQ(Download("http://", target), 0);
+    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12005\nMessage: The URL is invalid\r\n\n");
+    for (const char* url : {"example.com/file", "gopher://example.com/"}) {
+        EXPECT_EQ(Download(url, target), 0);
+        EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12006\n"
+                              "Message: The URL does not use a recognized protocol\r\n\n");
+    }
+    EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(DownloadTest, TargetThatCannotBeCreatedFailsWithFileOpenFailed) {
+    LoopbackServer server(Serving(200, Body(5000)));
+    EXPECT_EQ(Download(server.Url("/f"), folder_ / "no-such-folder" / "f.bin"), 0);
+    EXPECT_EQ(errorText_, "File Open Failed");
+    fs::create_directory(folder_ / "a-folder");
+    EXPECT_EQ(Download(server.Url("/f"), folder_ / "a-folder"), 0);
+    EXPECT_EQ(errorText_, "File Open Failed");
+    EXPECT_EQ(Download(server.Url("/f"), ""), 0);
+    EXPECT_EQ(errorText_, "File Open Failed");
+    EXPECT_EQ(Names(), std::vector<std::string>{"a-folder"});
+}
+
+// A small disc: a tmpfs where the system allows mounting one (as root), else a file size limit
+// for this process, which makes write() fail the same way.
+class SmallDisc {
+public:
+    SmallDisc(const fs::path& folder, std::size_t bytes) : folder_(folder) {
+        fs::create_directories(folder_);
+        const std::string options = "size=" + std::to_string(bytes);
+        mounted_ = mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!mounted_) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &saved_);
+            rlimit limited = saved_;
+            limited.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
+    }
+    ~SmallDisc() {
+        if (mounted_) {
+            umount(folder_.c_str());
+        } else {
+            setrlimit(RLIMIT_FSIZE, &saved_);
+        }
+    }
+    bool Mounted() const { return mounted_; }
+
+private:
+    fs::path folder_;
+    bool mounted_ = false;
+    rlimit saved_{};
+};
+
+TEST_F(DownloadTest, FullDiscFailsWithFileWriteFailedAndKeepsTheOldFile) {
+    const fs::path disc = folder_ / "disc";
+    SmallDisc small(disc, 256 * 1024);
+    const fs::path target = disc / "kept.bin";
+    WriteFile(target, "previous");
+    for (const std::size_t size : {std::size_t{2'000'000}, std::size_t{400'000}}) {
+        LoopbackServer server(Serving(200, Body(size)));
+        EXPECT_EQ(Download(server.Url("/big"), target), 0);
+        EXPECT_EQ(errorText_, "File Write Failed") << (small.Mounted() ? "tmpfs" : "rlimit");
+        EXPECT_EQ(ReadFile(target), "previous");
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(disc)) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"kept.bin"});
+}
+
+TEST_F(DownloadTest, ConcurrentCallsFromSeveralThreadsDoNotInterfere) {
+    LoopbackServer server([](Connection& c, const Request& r) {
+        const std::size_t size = std::stoul(r.target.substr(r.target.rfind('/') + 1));
+        if (size % 3 == 0) {
+            c.SendResponse(404, "gone");
+        } else {
+            c.SendResponse(200, Body(size, static_cast<unsigned>(size)));
+        }
+    });
+    constexpr int kThreads = 8;
+    constexpr int kEach = 6;
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::size_t size = 1000 + static_cast<std::size_t>(t * 7919 + i * 104729);
+                const fs::path target = folder_ / ("t" + std::to_string(t) + "-" + std::to_string(i));
+                char text[FETCHEL_ERROR_TEXT_SIZE];
+                const int result = taDownloadFile(server.Url("/" + std::to_string(size)).c_str(),
+                                                  target.c_str(), text, 0);
+                const bool expectFailure = size % 3 == 0;
+                const bool right =
+                    expectFailure
+                        ? result == 0 && std::string(text) == "File Not Accessable or Does Not Exist" &&
+                              !fs::exists(target)
+                        : result == 1 && text[0] == '\0' &&
+                              ReadFile(target) == Body(size, static_cast<unsigned>(size));
+                if (!right) ++wrong[static_cast<std::size_t>(t)];
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+}
+
+TEST(ErrorReport, NeverExceedsTheDocumentedSize) {
+    // The longest step name, the longest code and a message longer than any in the table.
+    const std::string longMessage(400, 'm');
+    char text[fetchel::kErrorReportSize + 8];
+    std::memset(text, '#', sizeof text);
+    fetchel::WriteErrorReport(text, "InternetReadFile", {-2147483647 - 1, longMessage});
+    EXPECT_EQ(std::strlen(text), fetchel::kErrorReportSize - 1);
+    EXPECT_EQ(std::string(text).substr(0, 52),
+              "InternetReadFile error code: -2147483648\nMessage: mm");
+    EXPECT_EQ(text[fetchel::kErrorReportSize], '#');
+    static_assert(fetchel::kErrorReportSize == FETCHEL_ERROR_TEXT_SIZE);
+
+    // Every text in the table fits as it is, and a code outside it has no text.
+    for (std::int32_t code = 12000; code < 12200; ++code) {
+        EXPECT_LE(fetchel::WinInetErrorFromCode(code).message.size(), 255u);
+    }
+    EXPECT_EQ(fetchel::WinInetErrorFromCode(8).message, "");
+    fetchel::WriteErrorReport(text, "InternetOpen", fetchel::WinInetErrorFromCode(8));
+    EXPECT_STREQ(text, "InternetOpen error code: 8\nMessage: \n");
+}
+
+}  // namespace
