@@ -32,13 +32,16 @@ bool Succeeded(LONG result) {
 }
 
 // The name in a buffer of capacity characters whose reported length is length: the first
-// length characters, or, when the length fills the buffer or more, the text before the first
-// NUL (all of the buffer when there is none). Never reads past the buffer.
-std::string NameFromBuffer(const char* buffer, std::size_t capacity, DWORD length) {
-    if (length < capacity) {
+// length characters; or, when the length fills the buffer or more, or the platform said the
+// buffer was too small (so its content is in doubt), the text before the first NUL (all of
+// the buffer when there is none). Never reads past the buffer.
+std::string NameFromBuffer(const char* buffer, std::size_t capacity, DWORD length,
+                           LONG result) {
+    if (result == platform::kErrorSuccess && length < capacity) {
         return std::string(buffer, length);
     }
-    return std::string(buffer, std::find(buffer, buffer + capacity, '\0'));
+    const std::size_t limit = std::min<std::size_t>(length, capacity);
+    return std::string(buffer, std::find(buffer, buffer + limit, '\0'));
 }
 
 UnexpectedFailure TooLargeFailure() {
@@ -70,12 +73,12 @@ LONG EnumerateName(const Enumerate& enumerate, std::string& name) {
             result = enumerate(larger.data(), &length);
         }
         if (Succeeded(result)) {
-            name = NameFromBuffer(larger.data(), larger.size(), length);
+            name = NameFromBuffer(larger.data(), larger.size(), length, result);
         }
         return result;
     }
     if (Succeeded(result)) {
-        name = NameFromBuffer(buffer.data(), buffer.size(), length);
+        name = NameFromBuffer(buffer.data(), buffer.size(), length, result);
     }
     return result;
 }
@@ -190,7 +193,8 @@ bool modRegFuncs::ReadValueName(HKEY handle, std::string& name) {
 // --- The export's value walk: the same shared position, but each value is fetched with its
 // type and all of its data, however long, so that the backup can restore it exactly.
 
-bool modRegFuncs::ReadWholeValue(HKEY handle, WholeValue& value) {
+// 0 with the value read; else the code that ended the walk (259 at its normal end).
+LONG modRegFuncs::ReadWholeValue(HKEY handle, WholeValue& value) {
     for (int read = 0;; ++read) {
         DWORD nameLength = static_cast<DWORD>(value.nameBuffer.size());
         DWORD dataSize = static_cast<DWORD>(value.dataBuffer.size());
@@ -203,13 +207,13 @@ bool modRegFuncs::ReadWholeValue(HKEY handle, WholeValue& value) {
             }
             ++ValueEnumIndex;
             value.name = NameFromBuffer(value.nameBuffer.data(), value.nameBuffer.size(),
-                                        nameLength);
+                                        nameLength, result);
             value.bytes.assign(reinterpret_cast<const char*>(value.dataBuffer.data()),
                                std::min<std::size_t>(dataSize, value.dataBuffer.size()));
-            return true;
+            return result;
         }
         if (result != platform::kErrorMoreData) {
-            return false;  // 259 is the end; any other code ends the walk as well
+            return result;
         }
         if (read == kLargerReads) {
             throw TooLargeFailure();

@@ -52,8 +52,8 @@ private:
     bool ReadSubkey(HKEY handle, std::string& name, const char* reportLabel);
     void AdvanceKeyIndex();
     bool ReadValueName(HKEY handle, std::string& name);
-    bool ReadWholeValue(HKEY handle, WholeValue& value);
-    void AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
+    platform::LONG ReadWholeValue(HKEY handle, WholeValue& value);
+    bool AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
                         std::string& block, std::string& text);
 
     std::string SystemText(platform::LONG code);
@@ -64,6 +64,7 @@ private:
     RegistryUi& ui_;
     std::int32_t KeyEnumIndex = 0;    // shared by every subkey walk
     std::int32_t ValueEnumIndex = 0;  // shared by every value walk
+    std::uint64_t reportsShown_ = 0;  // lets a tree operation tell that a part of it failed
 };
 
 }  // namespace cleaner

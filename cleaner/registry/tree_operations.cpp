@@ -69,9 +69,15 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
         bool started = false;
     };
     try {
+        // A backup that lacks part of the tree must not pass for a whole one: the tree would
+        // then be deleted with parts that nothing can bring back. Parts that could not be
+        // opened or walked have shown their report; they make the result false. A key that
+        // does not exist is no failure.
+        const std::uint64_t reportsBefore = reportsShown_;
+        bool complete = true;
         HKEY opened = 0;
         if (!RegOpen(root, keyPath, subKey, opened)) {
-            return true;  // a missing key is silent; other open failures were reported
+            return reportsShown_ == reportsBefore;
         }
         detail::ScopedKey start(api_, opened);
         std::string path = displayRoot;
@@ -104,7 +110,9 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
                 continue;
             }
             // All subkeys' trees are written: the key's own block follows them.
-            AppendKeyBlock(level.key.Get(), path, value, block, text);
+            if (!AppendKeyBlock(level.key.Get(), path, value, block, text)) {
+                complete = false;
+            }
             const HKEY done = level.key.Release();
             levels.pop_back();
             RegClose(done);
@@ -113,7 +121,7 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
                 RegSetKeyIndex(levels.back().saved);
             }
         }
-        return true;
+        return complete && reportsShown_ == reportsBefore;
     } catch (const std::exception& failure) {
         ShowUnexpectedFailure(kTreeFailureLabel, failure);
         return false;
@@ -121,15 +129,18 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
 }
 
 // A key's block goes into text whole or not at all, so that text never ends in half a block.
-void modRegFuncs::AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
+// False when the value walk was cut short by anything but its normal end.
+bool modRegFuncs::AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
                                  std::string& block, std::string& text) {
     block.clear();
     AppendKeyLine(block, path);
     ValueEnumIndex = 0;
-    while (ReadWholeValue(handle, value)) {
+    LONG result = platform::kErrorSuccess;
+    while ((result = ReadWholeValue(handle, value)) == platform::kErrorSuccess) {
         AppendValueLine(block, value.name, value.type, value.bytes);
     }
     text += block;
+    return result == platform::kErrorNoMoreItems;
 }
 
 // --- Delete

@@ -82,10 +82,12 @@ std::string modRegFuncs::SystemText(LONG code) {
 }
 
 void modRegFuncs::ShowRegistryFailure(const char* label, const std::string& subject, LONG code) {
+    ++reportsShown_;
     ui_.ShowMessage(RegistryFailureText(label, subject, code, SystemText(code)));
 }
 
 void modRegFuncs::ShowUnexpectedFailure(const char* label, const std::exception& failure) {
+    ++reportsShown_;
     const FailureDescription what = DescribeFailure(failure);
     ui_.ShowMessage(UnexpectedFailureText(label, what.number, what.description));
 }
