@@ -7,6 +7,7 @@
 #include "cleaner/window/frmFennick.h"
 #include "cleaner/window/qt_dialogs.h"
 #include "cleaner/window/run.h"
+#include "cleaner/window/startup_prefix.h"
 #include "platform/registry/wine_store.h"
 
 #include <QApplication>
@@ -16,24 +17,6 @@
 #include <cstdlib>
 
 namespace cleaner {
-
-namespace {
-
-// Writes the registry files that the runs changed. A failure is shown, and the old files stay.
-bool SaveChanges(platform::WinePrefixStore& store) {
-    if (!store.HasChanges()) {
-        return true;
-    }
-    try {
-        store.Save();
-        return true;
-    } catch (const platform::StoreError& failure) {
-        ShowReport(nullptr, QString::fromUtf8(failure.what()));
-        return false;
-    }
-}
-
-}  // namespace
 
 int ShowMainWindow(int argc, char** argv, platform::WinePrefixStore* store,
                    const std::string& storeError) {
@@ -48,21 +31,28 @@ int ShowMainWindow(int argc, char** argv, platform::WinePrefixStore* store,
 
     frmFennick window;
     QApplication::setWindowIcon(window.windowIcon());
+    // Each removal saves the registry's changed files when it ends; the end of the program
+    // saves once more, so that nothing deleted is left unsaved however the program ends.
+    PrefixCommit commit(*store, [&window](const std::string& failure) {
+        ShowReport(&window, QString::fromUtf8(failure));
+    });
     modRegFuncs reg(store->Registry(), window);
     modFennick fennick(reg, window);
+    fennick.UseRegistryCommit(&commit);
     FennickRun run(fennick, window);
     window.Attach(run);
-    // Cancel ends the program at once, also from the middle of a run: every block of the backup
-    // is on disc before its key is deleted, so saving the registry now loses nothing.
-    window.SetEnder([store](int exitStatus) {
-        const bool saved = SaveChanges(*store);
+    // Cancel ends the program at once, also from the middle of a run. Every line of the backup
+    // is already with the system (the process's end closes the file), and every key deleted is
+    // in the backup before it goes, so saving the registry now loses nothing.
+    window.SetEnder([&commit](int exitStatus) {
+        const bool saved = commit.Save();
         std::fflush(nullptr);
         std::_Exit(saved ? exitStatus : 1);
     });
     window.show();
 
     const int exitStatus = QApplication::exec();
-    return SaveChanges(*store) ? exitStatus : 1;
+    return commit.Save() ? exitStatus : 1;
 }
 
 }  // namespace cleaner
