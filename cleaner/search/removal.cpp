@@ -31,6 +31,16 @@ KeyAddress AddressOf(const FoundKey& key) {
     return {key.Branch, "", key.Branch};
 }
 
+// Whether text, put after a key path and a backslash, names a key below that path. The registry
+// skips empty names in a path, so an empty text, or one with an empty name at either end or
+// inside (\x, x\, a\\b), would address the key above, and its whole tree would go.
+// Such a text can come from registry data (a type-library value), a branch name in other letter
+// case ("clsid\" is no key's name) or the command line, never from a key's own name.
+bool NamesKeyBelow(const std::string& text) {
+    if (text.empty() || text.front() == '\\' || text.back() == '\\') return false;
+    return text.find("\\\\") == std::string::npos;
+}
+
 std::string FullName(const std::string& hive, const std::string& keyPath,
                      const std::string& subKey) {
     return hive + "\\" + keyPath + (subKey.empty() ? "" : "\\" + subKey);
@@ -87,13 +97,6 @@ private:
     bool opened_ = false;
 };
 
-// One key below a root that the removal deletes with the command-line text as its last name.
-// That text must be one or more whole names: an empty one, or one with an empty name at either
-// end or inside ("\x", "x\", "a\\b"), would address the parent key and delete all of it.
-bool NamesKeyBelow(const std::string& text) {
-    if (text.empty() || text.front() == '\\' || text.back() == '\\') return false;
-    return text.find("\\\\") == std::string::npos;
-}
 
 const char* const kUninstallKeys[] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
@@ -141,6 +144,8 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
             view_.UpdateKeywordText(key.name);
             return true;
         });
+        // The name is the last part of the key's path ("clsid\" in the last row included).
+        if (!NamesKeyBelow(key.name)) continue;
 
         // The export text is not emptied between passes: a second pass appends to the first.
         std::string text;

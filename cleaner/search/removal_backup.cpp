@@ -1,17 +1,12 @@
 #include "cleaner/search/removal_backup.h"
 
+#include "cleaner/registry/backup_format.h"
+
 #include <exception>
-#include <string_view>
 #include <utility>
 
 namespace cleaner {
 namespace {
-
-// "REGEDIT4", an empty line, "[HKEY_CLASSES_ROOT]", an empty line, each ending in CR LF.
-constexpr std::string_view kHeader = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n";
-
-// One removed tree is one line of the file: its export text and a CR LF.
-std::string BackupFileLine(const std::string& exportText) { return exportText + "\r\n"; }
 
 constexpr const char* kNothingDeleted =
     "Nothing was deleted. Choose a backup file in a folder that exists and that you may write "
@@ -44,7 +39,7 @@ bool BackupFile::Begin(bool startNewFile) {
                (startNewFile ? "created" : "opened") + ": " + reason + ".\n" + kNothingDeleted);
         return false;
     }
-    if (writer_->Size() == 0 && !writer_->Write(kHeader, reason)) {
+    if (writer_->Size() == 0 && !writer_->Write(kBackupFileHeader, reason)) {
         Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
                kNothingDeleted);
         writer_.reset();
