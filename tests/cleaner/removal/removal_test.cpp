@@ -1,0 +1,441 @@
+// The removal drivers on an in-memory registry: which key each found record names, the backup
+// they write, and what happens when the backup or the registry fails.
+#include "removal_fakes.h"
+
+#include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace removal_test {
+namespace {
+
+using cleaner::FoundKey;
+using platform::kHkeyClassesRoot;
+using platform::kHkeyCurrentUser;
+using platform::kHkeyLocalMachine;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const std::string kHeader = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n";
+constexpr const char* kBackup = "taDeletedRegKeys.reg";
+
+// The export text of a key with one default string value and no subkeys, as one file line.
+std::string Block(const std::string& path, const std::string& value) {
+    return "\r\n[" + path + "]\r\n@=\"" + value + "\"\r\n\r\n";
+}
+
+class RemovalTest : public ::testing::Test {
+protected:
+    RemovalTest() {
+        fennick.UseBackupFiles(files);
+        fennick.UseRegistryCommit(&commit);
+    }
+
+    void AddClassKey(const std::string& path, const std::string& value) {
+        registry.SetString(kHkeyClassesRoot, path, "", value);
+    }
+    bool ClassKeyExists(const std::string& path) const {
+        return registry.KeyExists(kHkeyClassesRoot, path);
+    }
+    std::string& File() { return files.files[kBackup]; }
+    // The events that concern one key: its block written, and its own delete.
+    long Position(const std::string& event) const {
+        const auto it = std::find(log.begin(), log.end(), event);
+        return it == log.end() ? -1 : static_cast<long>(it - log.begin());
+    }
+
+    EventLog log;
+    LoggingRegistry registry{log};
+    FakeFiles files{log};
+    RecordingView view;
+    CountingCommit commit;
+    cleaner::modRegFuncs reg{registry, view};
+    cleaner::modFennick fennick{reg, view};
+};
+
+// --- Which key a record names
+
+TEST_F(RemovalTest, EachBranchFormNamesItsKeyAndShowsItsName) {
+    AddClassKey("CLSID\\{C}", "class");
+    AddClassKey("CLSID\\{C}\\InprocServer32", "c:\\x.dll");
+    AddClassKey("INTERFACE\\{I}", "iface");
+    AddClassKey("TYPELIB\\{T}", "lib");
+    AddClassKey("TYPELIB\\{NOT-T}", "other lib");
+    AddClassKey("Acme.Thing", "progid");
+    AddClassKey("Acme.Thing\\CLSID", "{C}");
+    fennick.FoundKeys = {
+        {"CLSID\\", "Acme.Thing", "{C}", ""},
+        {"INTERFACE\\", "", "{I}", ""},
+        {"TYPELIB\\", "", "{NOT-T}", "{T}"},  // the library's own id names the key
+        {"Acme.Thing", "Acme.Thing", "", ""},  // any other text: a key directly below the hive
+    };
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{C}"));
+    EXPECT_FALSE(ClassKeyExists("INTERFACE\\{I}"));
+    EXPECT_FALSE(ClassKeyExists("TYPELIB\\{T}"));
+    EXPECT_TRUE(ClassKeyExists("TYPELIB\\{NOT-T}"));
+    EXPECT_FALSE(ClassKeyExists("Acme.Thing"));
+    EXPECT_TRUE(ClassKeyExists("CLSID"));
+    EXPECT_THAT(view.keywords, ElementsAre("{C}", "{I}", "{T}", "Acme.Thing"));
+    EXPECT_EQ(File(),
+              kHeader +
+                  "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{C}\\InprocServer32]\r\n@=\"c:\\\\x.dll\"\r\n"
+                  "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{C}]\r\n@=\"class\"\r\n\r\n" +
+                  Block("HKEY_CLASSES_ROOT\\INTERFACE\\{I}", "iface") +
+                  Block("HKEY_CLASSES_ROOT\\TYPELIB\\{T}", "lib") +
+                  "\r\n[HKEY_CLASSES_ROOT\\Acme.Thing\\CLSID]\r\n@=\"{C}\"\r\n"
+                  "\r\n[HKEY_CLASSES_ROOT\\Acme.Thing]\r\n@=\"progid\"\r\n\r\n");
+    EXPECT_THAT(view.messages, IsEmpty());
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(RemovalTest, BranchNamesCompareWithTheirLetterCase) {
+    AddClassKey("CLSID\\{C}", "class");
+    AddClassKey("TYPELIB\\{T}", "lib");
+    // In other letter case a branch name falls to the last row: a key below the hive named
+    // "clsid\", which no key can be. It must not be read as CLSID itself.
+    fennick.FoundKeys = {{"clsid\\", "", "{C}", ""}, {"TypeLib\\", "", "", "{T}"}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{C}"));
+    EXPECT_TRUE(ClassKeyExists("TYPELIB\\{T}"));
+    EXPECT_THAT(view.keywords, ElementsAre("clsid\\", "TypeLib\\"));
+    EXPECT_EQ(File(), kHeader);
+}
+
+TEST_F(RemovalTest, RecordsWithoutANameAreSkippedWithoutTouchingTheWindow) {
+    AddClassKey("CLSID\\{C}", "class");
+    AddClassKey("TYPELIB\\{T}", "lib");
+    fennick.FoundKeys = {
+        {"CLSID\\", "", "", "{T}"},        // empty SubKey
+        {"INTERFACE\\", "", "", ""},       // empty SubKey
+        {"TYPELIB\\", "", "{C}", ""},      // empty TypeLibId
+        {"", "", "", ""},                  // empty branch: no name
+    };
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_THAT(view.keywords, IsEmpty());
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{C}"));
+    EXPECT_TRUE(ClassKeyExists("TYPELIB\\{T}"));
+    EXPECT_EQ(File(), kHeader);
+}
+
+TEST_F(RemovalTest, ATypeLibraryIdThatWouldAddressTheBranchItselfDeletesNothing) {
+    AddClassKey("TYPELIB\\{T}", "lib");
+    // The id comes from a value's data; with an empty name at an end it would name TYPELIB.
+    fennick.FoundKeys = {{"TYPELIB\\", "", "", "\\"}, {"TYPELIB\\", "", "", "{T}\\"},
+                         {"CLSID\\", "", "\\\\", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_TRUE(ClassKeyExists("TYPELIB\\{T}"));
+    EXPECT_EQ(File(), kHeader);
+}
+
+// --- The backup
+
+TEST_F(RemovalTest, TwoRecordsForOneKeyBackItUpOnce) {
+    AddClassKey("TYPELIB\\{T}", "lib");
+    fennick.FoundKeys = {{"TYPELIB\\", "", "", "{T}"}, {"TYPELIB\\", "", "{X}", "{T}"}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_FALSE(ClassKeyExists("TYPELIB\\{T}"));
+    EXPECT_EQ(File(), kHeader + Block("HKEY_CLASSES_ROOT\\TYPELIB\\{T}", "lib"));
+    EXPECT_THAT(view.keywords, ElementsAre("{T}", "{T}"));
+}
+
+TEST_F(RemovalTest, AnOldBackupIsReplacedAndNoKeysGiveTheHeaderAlone) {
+    File() = "old content";
+    fennick.RemoveFoundKeys(kBackup);
+    EXPECT_EQ(File(), kHeader);
+    EXPECT_EQ(commit.commits, 1);
+}
+
+TEST_F(RemovalTest, EachBlockIsWrittenBeforeItsKeyIsDeleted) {
+    for (const char* id : {"{A}", "{B}", "{C}"}) AddClassKey(std::string("CLSID\\") + id, id);
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""},
+                         {"CLSID\\", "", "{C}", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    for (const char* id : {"{A}", "{B}", "{C}"}) {
+        const long written =
+            Position("write " + Block(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + id, id));
+        const long deleted = Position(std::string("delete CLSID\\") + id);
+        ASSERT_GE(written, 0) << id;
+        ASSERT_GE(deleted, 0) << id;
+        EXPECT_LT(written, deleted) << id;
+    }
+}
+
+TEST_F(RemovalTest, WithoutABackupPathNoFileIsTouchedAndKeysAreStillRemoved) {
+    AddClassKey("CLSID\\{A}", "a");
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}};
+
+    fennick.RemoveFoundKeys("");
+
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{A}"));
+    EXPECT_EQ(files.calls, 0);
+    EXPECT_EQ(commit.commits, 1);
+}
+
+// --- Failures
+
+TEST_F(RemovalTest, ABackupThatCannotBeCreatedStopsBeforeAnyDelete) {
+    AddClassKey("CLSID\\{A}", "a");
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}};
+    files.createFails = "the folder \"missing\" does not exist";
+
+    fennick.RemoveFoundKeys("missing\\backup.reg");
+
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{A}"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr("\"missing\\backup.reg\""));
+    EXPECT_THAT(view.messages[0], HasSubstr("the folder \"missing\" does not exist"));
+    EXPECT_THAT(view.messages[0], HasSubstr("Nothing was deleted"));
+    EXPECT_THAT(view.keywords, IsEmpty());
+}
+
+TEST_F(RemovalTest, ADiscThatFillsAfterTheSecondBlockStopsBeforeTheThirdDelete) {
+    for (const char* id : {"{A}", "{B}", "{C}", "{D}"}) {
+        AddClassKey(std::string("CLSID\\") + id, id);
+    }
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""},
+                         {"CLSID\\", "", "{C}", ""}, {"CLSID\\", "", "{D}", ""}};
+    files.writesBeforeDiscFull = 3;  // the header and two blocks
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{A}"));
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{B}"));
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{C}"));
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{D}"));
+    EXPECT_EQ(File(), kHeader + Block("HKEY_CLASSES_ROOT\\CLSID\\{A}", "{A}") +
+                          Block("HKEY_CLASSES_ROOT\\CLSID\\{B}", "{B}"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr(kBackup));
+    EXPECT_THAT(view.messages[0], HasSubstr("the disc is full"));
+    EXPECT_THAT(view.messages[0], HasSubstr("HKEY_CLASSES_ROOT\\CLSID\\{C}"));
+    EXPECT_EQ(commit.commits, 1);  // the two deletes are kept
+
+    // The run goes on to the settings: still no room, so they stay too, with one more message.
+    registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98", "Path", "c:\\tarvo");
+    bool startNewFile = false;
+    fennick.RemoveSettings(kBackup, startNewFile);
+    EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98"));
+    EXPECT_EQ(view.messages.size(), 2u);
+}
+
+TEST_F(RemovalTest, AKeyThatRefusesDeletionIsBackedUpOnceAndTheRunGoesOn) {
+    AddClassKey("CLSID\\{A}", "a");
+    AddClassKey("CLSID\\{A}\\Locked", "locked");
+    AddClassKey("CLSID\\{B}", "b");
+    registry.FailDelete(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Locked",
+                        platform::kErrorAccessDenied);
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);  // must end: the key keeps opening
+
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{A}\\Locked"));
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{B}"));
+    EXPECT_EQ(File(), kHeader +
+                          "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{A}\\Locked]\r\n@=\"locked\"\r\n"
+                          "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{A}]\r\n@=\"a\"\r\n\r\n" +
+                          Block("HKEY_CLASSES_ROOT\\CLSID\\{B}", "b"));
+}
+
+TEST_F(RemovalTest, AKeyThatCannotBeReadWhollyIsKept) {
+    AddClassKey("CLSID\\{A}", "a");
+    AddClassKey("CLSID\\{A}\\Secret", "s");
+    AddClassKey("CLSID\\{B}", "b");
+    registry.FailOpen(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Secret",
+                      platform::kErrorAccessDenied);
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    // Its backup would lack the part that could not be read, so nothing of it goes.
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{A}"));
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{B}"));
+    EXPECT_THAT(File(), HasSubstr("{B}"));
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_THAT(view.messages[0], HasSubstr("Open Reg:"));  // the registry layer's own report
+}
+
+TEST_F(RemovalTest, AWindowFailureIsPassedOverOnlyWhenABackupIsWritten) {
+    AddClassKey("CLSID\\{A}", "a");
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}};
+    view.throwOnKeyword = true;
+
+    fennick.RemoveFoundKeys(kBackup);
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{A}"));
+
+    AddClassKey("CLSID\\{A}", "a");
+    EXPECT_THROW(fennick.RemoveFoundKeys(""), std::runtime_error);
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{A}"));
+    EXPECT_EQ(commit.commits, 2);  // the commit runs however the operation ends
+}
+
+// --- Settings removal
+
+class SettingsTest : public RemovalTest {
+protected:
+    SettingsTest() {
+        registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98", "Path", "c:\\tarvo");
+        registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\Other", "Keep", "yes");
+        registry.SetString(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98", "User", "me");
+    }
+    static constexpr const char* kMachineBlock =
+        "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarvo\\98]\r\n\"Path\"=\"c:\\\\tarvo\"\r\n\r\n";
+    static constexpr const char* kUserBlock =
+        "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98]\r\n\"User\"=\"me\"\r\n\r\n";
+};
+
+TEST_F(SettingsTest, AfterKeyRemovalTheBlocksAreAppendedWithoutASecondHeader) {
+    AddClassKey("CLSID\\{A}", "a");
+    fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}};
+    fennick.RemoveFoundKeys(kBackup);
+    bool startNewFile = false;
+
+    fennick.RemoveSettings(kBackup, startNewFile);
+
+    EXPECT_EQ(File(), kHeader + Block("HKEY_CLASSES_ROOT\\CLSID\\{A}", "a") + kMachineBlock +
+                          kUserBlock);
+    EXPECT_FALSE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\Other"));
+    EXPECT_EQ(commit.commits, 2);
+}
+
+TEST_F(SettingsTest, WithoutKeyRemovalAnOldFileIsReplacedWithTheClassesHeader) {
+    File() = "an old backup";
+    bool startNewFile = true;
+
+    fennick.RemoveSettings(kBackup, startNewFile);
+
+    EXPECT_EQ(File(), kHeader + kMachineBlock + kUserBlock);
+    EXPECT_TRUE(startNewFile);
+}
+
+TEST_F(SettingsTest, MissingSettingsKeysGiveTwoEmptyLines) {
+    bool startNewFile = true;
+    fennick.RemoveSettings(kBackup, startNewFile);
+    File().clear();
+    fennick.RemoveSettings(kBackup, startNewFile);
+    EXPECT_EQ(File(), kHeader + "\r\n\r\n");
+    EXPECT_THAT(view.messages, IsEmpty());
+}
+
+TEST_F(SettingsTest, AFileToContinueThatIsGoneGetsItsHeaderBack) {
+    bool startNewFile = false;
+    fennick.RemoveSettings(kBackup, startNewFile);
+    EXPECT_EQ(File(), kHeader + kMachineBlock + kUserBlock);
+}
+
+TEST_F(SettingsTest, AFailedWriteKeepsTheSettingsNotYetBackedUp) {
+    files.writesBeforeDiscFull = 2;  // header and the machine's block
+    bool startNewFile = true;
+
+    fennick.RemoveSettings(kBackup, startNewFile);
+
+    EXPECT_FALSE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr("HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98"));
+}
+
+TEST_F(SettingsTest, AFileThatCannotBeOpenedForAddingDeletesNothing) {
+    files.appendFails = "Permission denied";
+    bool startNewFile = false;
+
+    fennick.RemoveSettings(kBackup, startNewFile);
+
+    EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr("Permission denied"));
+}
+
+// --- The silent removal of the command line
+
+class SuiteKeysTest : public RemovalTest {
+protected:
+    SuiteKeysTest() {
+        for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
+            for (const char* path :
+                 {"Software\\Tarvo\\My App\\Sub", "Software\\Tarvo\\Other", "Software\\Zelk\\My App",
+                  "Software\\Zelk\\Other", "Software\\Zelk Company\\Sub",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Nexbay 1.0",
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Another"}) {
+                registry.SetString(hive, path, "", "x");
+            }
+        }
+    }
+    // The deletes of whole keys by their path from the hive's root, in order.
+    std::vector<std::string> RootDeletes() const {
+        std::vector<std::string> out;
+        for (const std::string& event : log) {
+            if (event.rfind("delete Software\\", 0) == 0) out.push_back(event.substr(7));
+        }
+        return out;
+    }
+};
+
+TEST_F(SuiteKeysTest, DeletesTheTableInOrderAndTheUninstallKeysOnlyForTheMachine) {
+    fennick.RemoveSuiteKeys("My App");
+
+    const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    EXPECT_THAT(RootDeletes(),
+                ElementsAre("Software\\Tarvo\\My App", "Software\\Zelk\\My App",
+                            "Software\\Zelk Company", "Software\\Tarvo\\My App",
+                            "Software\\Zelk\\My App", "Software\\Zelk Company",
+                            uninstall + "TarvoNexbay", uninstall + "TarvoNexbay 98",
+                            uninstall + "Tarvo Nexbay 1.0"));
+    for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
+        EXPECT_TRUE(registry.KeyExists(hive, "Software\\Tarvo\\Other"));
+        EXPECT_TRUE(registry.KeyExists(hive, "Software\\Zelk\\Other"));
+        EXPECT_TRUE(registry.KeyExists(hive, uninstall + "Another"));
+    }
+    EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, uninstall + "TarvoNexbay"));
+    EXPECT_THAT(view.messages, IsEmpty());
+    EXPECT_EQ(commit.commits, 1);
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(SuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole) {
+    for (const char* commandLine : {"\\", "My App\\", "\\My App", "a\\\\b"}) {
+        log.clear();
+        view.messages.clear();
+        fennick.RemoveSuiteKeys(commandLine);
+        EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\My App")) << commandLine;
+        EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, "Software\\Zelk\\My App")) << commandLine;
+        ASSERT_EQ(view.messages.size(), 1u) << commandLine;
+        EXPECT_THAT(view.messages[0], HasSubstr(commandLine));
+    }
+    // What does not depend on the command line is still removed.
+    EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "Software\\Zelk Company"));
+}
+
+TEST_F(SuiteKeysTest, AHiveWhoseRootDoesNotOpenIsLeftAlone) {
+    registry.FailOpen(kHkeyCurrentUser, "", platform::kErrorAccessDenied);
+
+    fennick.RemoveSuiteKeys("My App");
+
+    EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "Software\\Zelk Company"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyLocalMachine, "Software\\Zelk Company"));
+}
+
+}  // namespace
+}  // namespace removal_test
