@@ -1,0 +1,207 @@
+// The two implementations of the backup's files on the real file system, and the removal with
+// them: a missing folder, a file that fills up (a file-size limit in a child process stands in
+// for a full disc), and a file that ends in whole blocks whatever failed.
+#include "removal_fakes.h"
+
+#include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
+#include "platform/files/durable_files.h"
+#include "platform/registry/memory_registry.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace removal_test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+enum class Kind { Standard, Durable };
+
+class BackupFilesTest : public ::testing::TestWithParam<Kind> {
+protected:
+    BackupFilesTest() {
+        char pattern[] = "/tmp/sorvel-backup-files-XXXXXX";
+        folder = ::mkdtemp(pattern);
+    }
+    ~BackupFilesTest() override { fs::remove_all(folder); }
+
+    platform::BackupFiles& Files() {
+        if (GetParam() == Kind::Durable) return durable;
+        return cleaner::StandardBackupFiles();
+    }
+    std::string PathOf(const std::string& name) const { return (folder / name).string(); }
+
+    // Runs body in a child process whose files may not grow beyond limit bytes; the child's exit
+    // status is body's result (0 = all checks held).
+    int WithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &rl);
+            std::_Exit(body());
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+
+    fs::path folder;
+    platform::DurableBackupFiles durable;
+};
+
+TEST_P(BackupFilesTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
+    const std::string path = PathOf("backup.reg");
+    std::string reason;
+    {
+        auto writer = Files().Create(path, reason);
+        ASSERT_NE(writer, nullptr) << reason;
+        ASSERT_TRUE(writer->Write("REGEDIT4\r\n\r\n", reason)) << reason;
+        EXPECT_EQ(ReadAll(path), "REGEDIT4\r\n\r\n");  // on disc before the next step
+        ASSERT_TRUE(writer->Write("block\r\n", reason));
+        EXPECT_EQ(writer->Size(), 19u);
+        EXPECT_TRUE(writer->Close(reason));
+    }
+    auto writer = Files().Append(path, reason);
+    ASSERT_NE(writer, nullptr) << reason;
+    EXPECT_EQ(writer->Size(), 19u);
+    ASSERT_TRUE(writer->Write("more\r\n", reason));
+    writer.reset();
+    EXPECT_EQ(ReadAll(path), "REGEDIT4\r\n\r\nblock\r\nmore\r\n");
+
+    // Create replaces what was there.
+    ASSERT_NE(Files().Create(path, reason), nullptr);
+    EXPECT_EQ(ReadAll(path), "");
+}
+
+TEST_P(BackupFilesTest, AMissingFolderIsNamedAsTheReason) {
+    const std::string path = PathOf("no such folder/backup.reg");
+    std::string reason;
+    EXPECT_EQ(Files().Create(path, reason), nullptr);
+    EXPECT_EQ(reason, "the folder \"" + PathOf("no such folder") + "\" does not exist");
+    EXPECT_EQ(Files().Append(path, reason), nullptr);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_P(BackupFilesTest, RemoveDeletesFilesButNeverAFolder) {
+    std::string reason;
+    EXPECT_TRUE(Files().Remove(PathOf("nothing here"), reason));
+    std::ofstream(PathOf("old.reg")) << "old";
+    EXPECT_TRUE(Files().Remove(PathOf("old.reg"), reason));
+    EXPECT_FALSE(fs::exists(PathOf("old.reg")));
+    fs::create_directory(PathOf("a folder"));
+    EXPECT_FALSE(Files().Remove(PathOf("a folder"), reason));
+    EXPECT_THAT(reason, HasSubstr("is a folder"));
+    EXPECT_TRUE(fs::is_directory(PathOf("a folder")));
+    EXPECT_EQ(Files().Create(PathOf("a folder"), reason), nullptr);
+}
+
+TEST_P(BackupFilesTest, AWriteThatDoesNotFitIsCutOffAndLaterWritesFail) {
+    const std::string path = PathOf("full.reg");
+    const int result = WithFileSizeLimit(16, [&] {
+        std::string reason;
+        auto writer = Files().Create(path, reason);
+        if (!writer || !writer->Write("0123456789", reason)) return 1;
+        if (writer->Write("abcdefghij", reason)) return 2;  // 20 bytes do not fit in 16
+        if (reason.empty()) return 3;
+        if (ReadAll(path) != "0123456789") return 4;  // no half block left behind
+        if (writer->Write("x", reason)) return 5;    // the file stays as it is
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_P(BackupFilesTest, ARemovalWhoseDiscFillsDeletesOnlyTheKeysInTheBackup) {
+    const std::string path = PathOf("backup.reg");
+    const std::size_t header = std::string("REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n").size();
+    const std::size_t block = std::string("\r\n[HKEY_CLASSES_ROOT\\CLSID\\{AAAA}]\r\n@=\"x\"\r\n\r\n").size();
+    // The header and two blocks fit; the third does not.
+    const int result = WithFileSizeLimit(header + 2 * block + block / 2, [&] {
+        platform::MemoryRegistry registry;
+        RecordingView view;
+        cleaner::modRegFuncs reg(registry, view);
+        cleaner::modFennick fennick(reg, view);
+        fennick.UseBackupFiles(Files());
+        for (const char* id : {"{AAAA}", "{BBBB}", "{CCCC}"}) {
+            registry.SetString(platform::kHkeyClassesRoot, std::string("CLSID\\") + id, "", "x");
+            fennick.FoundKeys.push_back({"CLSID\\", "", id, ""});
+        }
+        fennick.RemoveFoundKeys(path);
+        const std::string backup = ReadAll(path);
+        if (registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{BBBB}")) return 1;
+        if (!registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{CCCC}")) return 2;
+        if (backup.size() != header + 2 * block) return 3;
+        if (backup.find("{BBBB}") == std::string::npos) return 4;
+        if (view.messages.size() != 1) return 5;
+        if (view.messages[0].find("could not be written") == std::string::npos) return 6;
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_P(BackupFilesTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysWhy) {
+    platform::MemoryRegistry registry;
+    RecordingView view;
+    cleaner::modRegFuncs reg(registry, view);
+    cleaner::modFennick fennick(reg, view);
+    fennick.UseBackupFiles(Files());
+    registry.SetString(platform::kHkeyClassesRoot, "CLSID\\{A}", "", "x");
+    registry.SetString(platform::kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98", "", "x");
+    fennick.FoundKeys.push_back({"CLSID\\", "", "{A}", ""});
+    const std::string path = PathOf("gone/backup.reg");
+
+    fennick.RemoveFoundKeys(path);
+    bool startNewFile = false;
+    fennick.RemoveSettings(path, startNewFile);
+
+    EXPECT_TRUE(registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{A}"));
+    EXPECT_TRUE(registry.KeyExists(platform::kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98"));
+    ASSERT_EQ(view.messages.size(), 2u);  // one for each removal operation
+    for (const std::string& message : view.messages) {
+        EXPECT_THAT(message, HasSubstr("\"" + path + "\""));
+        EXPECT_THAT(message, HasSubstr("the folder \"" + PathOf("gone") + "\" does not exist"));
+        EXPECT_THAT(message, HasSubstr("Nothing was deleted"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWriters, BackupFilesTest,
+                         ::testing::Values(Kind::Standard, Kind::Durable),
+                         [](const auto& param) {
+                             return param.param == Kind::Durable ? "Durable" : "Standard";
+                         });
+
+TEST(DurableBackupFilesTest, APipeWithoutAReaderFailsInsteadOfWaiting) {
+    char pattern[] = "/tmp/sorvel-backup-fifo-XXXXXX";
+    const fs::path folder = ::mkdtemp(pattern);
+    const std::string path = (folder / "pipe").string();
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    platform::DurableBackupFiles files;
+    std::string reason;
+    EXPECT_EQ(files.Append(path, reason), nullptr);
+    EXPECT_FALSE(reason.empty());
+    fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace removal_test
