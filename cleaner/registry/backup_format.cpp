@@ -1,5 +1,6 @@
 #include "cleaner/registry/backup_format.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace cleaner {
@@ -13,11 +14,6 @@ using platform::DWORD;
 constexpr std::size_t kHexWrapColumn = 77;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-void AppendHexByte(std::string& out, unsigned char byte) {
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 0x0F];
-}
 
 // "hex:" for REG_BINARY, "hex(N):" with N in lowercase hex for every other type.
 void AppendHexPrefix(std::string& out, DWORD type) {
@@ -38,20 +34,31 @@ void AppendHexPrefix(std::string& out, DWORD type) {
     out += "):";
 }
 
-// column: characters already on the line (name part and prefix).
+// column: characters already on the line (name part and prefix). Written through one
+// reservation: a blob of data is the largest thing a backup holds.
 void AppendHexBytes(std::string& out, std::size_t column, std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    std::size_t at = out.size();
+    out.resize(at + bytes.size() * 3 + (bytes.size() / 25 + 1) * 5);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        AppendHexByte(out, static_cast<unsigned char>(bytes[i]));
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        out[at++] = kHexDigits[byte >> 4];
+        out[at++] = kHexDigits[byte & 0x0F];
         if (i + 1 == bytes.size()) {
             break;
         }
-        out += ',';
+        out[at++] = ',';
         column += 3;
         if (column >= kHexWrapColumn) {
-            out += "\\\r\n  ";
+            for (const char c : std::string_view("\\\r\n  ")) {
+                out[at++] = c;
+            }
             column = 2;
         }
     }
+    out.resize(at);
 }
 
 // A string value that the quoted form gives back exactly: one terminating NUL and nothing in
@@ -91,14 +98,19 @@ void AppendKeyLine(std::string& out, std::string_view path) {
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
+    constexpr std::string_view kSpecial = "\\\"\r\n";
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t special = std::min(text.find_first_of(kSpecial, start), text.size());
+        out.append(text.substr(start, special - start));
+        if (special == text.size()) {
+            break;
+        }
+        switch (text[special]) {
             case '\r': out += "\\r"; break;
             case '\n': out += "\\n"; break;
-            default: out += c; break;
+            default: out += '\\'; out += text[special]; break;
         }
+        start = special + 1;
     }
 }
 
