@@ -1,0 +1,148 @@
+// Figures for fetchel:
+//  1. taDownloadFile of a 1 GiB body from a loopback server (generated on the fly, never stored)
+//     beside `curl -o` of the same URL in the same run;
+//  2. taFindCacheEntry in a URL cache of 10,000 entries (a generated, valid index file).
+//
+// Usage: fetchel_bench [megabytes (default 1024)] [rounds (default 3)]
+#include "fetchel.h"
+#include "index_builder.h"
+#include "loopback_server.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Serves `bytes` bytes of a repeating pattern for every request.
+fetchel_test::Handler Generator(std::uint64_t bytes) {
+    return [bytes](fetchel_test::Connection& c, const fetchel_test::Request&) {
+        static const std::string block = [] {
+            std::string b(1 << 20, '\0');
+            for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>((i * 131) ^ (i >> 9));
+            return b;
+        }();
+        if (!c.SendHead(200, bytes)) return;
+        for (std::uint64_t left = bytes; left > 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+            if (!c.Send(std::string_view(block).substr(0, n))) return;
+            left -= n;
+        }
+    };
+}
+
+double DownloadRate(const std::string& url, const fs::path& target, std::uint64_t bytes) {
+    char text[FETCHEL_ERROR_TEXT_SIZE];
+    const auto start = Clock::now();
+    const int result = taDownloadFile(url.c_str(), target.c_str(), text, 0);
+    const double seconds = Seconds(Clock::now() - start);
+    if (result != 1 || fs::file_size(target) != bytes) {
+        std::fprintf(stderr, "taDownloadFile failed: %s\n", text);
+        std::exit(1);
+    }
+    fs::remove(target);
+    return static_cast<double>(bytes) / seconds / 1e6;
+}
+
+double CurlRate(const std::string& url, const fs::path& target, std::uint64_t bytes) {
+    const std::string command = "curl -s -f --noproxy '*' -o '" + target.string() + "' '" + url + "'";
+    const auto start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = Seconds(Clock::now() - start);
+    if (status != 0 || fs::file_size(target) != bytes) {
+        std::fprintf(stderr, "curl failed (status %d)\n", status);
+        std::exit(1);
+    }
+    fs::remove(target);
+    return static_cast<double>(bytes) / seconds / 1e6;
+}
+
+void BenchDownload(const fs::path& folder, const char* where, std::uint64_t megabytes, int rounds) {
+    const std::uint64_t bytes = megabytes << 20;
+    fetchel_test::LoopbackServer server(Generator(bytes));
+    const std::string url = server.Url("/body.bin");
+    double bestOurs = 0;
+    double bestCurl = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        const double ours = DownloadRate(url, folder / "ours.bin", bytes);
+        const double curl = CurlRate(url, folder / "curl.bin", bytes);
+        std::printf("download %llu MiB to %s, round %d: taDownloadFile %.0f MB/s, curl -o %.0f MB/s (%.0f%%)\n",
+                    static_cast<unsigned long long>(megabytes), where, round, ours, curl, 100 * ours / curl);
+        bestOurs = std::max(bestOurs, ours);
+        bestCurl = std::max(bestCurl, curl);
+    }
+    std::printf("download to %s, best: taDownloadFile %.0f MB/s, curl -o %.0f MB/s: %.0f%% of curl\n",
+                where, bestOurs, bestCurl, 100 * bestOurs / bestCurl);
+}
+
+void BenchLookup(const fs::path& folder) {
+    constexpr int kEntries = 10'000;
+    urlcache_test::IndexBuilder builder;
+    for (int i = 0; i < kEntries; ++i) {
+        builder.AddUrl("http://www.example.com/downloads/product-" + std::to_string(i) +
+                       "/Setup.exe?session=0123456789abcdef");
+    }
+    const auto bytes = builder.Bytes();
+    const fs::path prefix = folder / "prefix";
+    urlcache_test::WriteIndex(urlcache_test::IndexPath(prefix, "bench", urlcache_test::kContent), bytes);
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("USER", "bench", 1);
+
+    struct Case {
+        const char* name;
+        std::string part;
+    };
+    const std::vector<Case> cases = {
+        {"first entry", "PRODUCT-0/"},
+        {"last entry", "product-9999/"},
+        {"no match (whole walk)", "not-in-the-cache"},
+    };
+    std::printf("lookup in %d entries (index file %zu KiB, %zu hash tables):\n", kEntries,
+                bytes.size() / 1024, builder.Tables().size());
+    for (const auto& c : cases) {
+        constexpr int kRepeats = 50;
+        std::vector<char> found(4096);
+        const auto start = Clock::now();
+        for (int i = 0; i < kRepeats; ++i) {
+            if (taFindCacheEntry(c.part.c_str(), found.data(), static_cast<std::uint32_t>(found.size())) != 1) {
+                std::fprintf(stderr, "lookup failed\n");
+                std::exit(1);
+            }
+        }
+        std::printf("  %-24s %8.3f ms per lookup\n", c.name, 1e3 * Seconds(Clock::now() - start) / kRepeats);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const fs::path folder = fs::temp_directory_path() / ("fetchel-bench-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    // In memory (/dev/shm) the figures show the client's own cost; on the disc they also show
+    // the flush to disc that taDownloadFile does before it renames the file into place, and
+    // that curl -o does not do.
+    const fs::path memory = fs::path("/dev/shm") / folder.filename();
+    std::error_code error;
+    if (fs::create_directories(memory, error) &&
+        fs::space(memory).available > 3 * (megabytes << 20)) {
+        BenchDownload(memory, "memory", megabytes, rounds);
+    }
+    fs::remove_all(memory, error);
+    BenchDownload(folder, "disc", megabytes, rounds);
+    BenchLookup(folder);
+    fs::remove_all(folder);
+    return 0;
+}
