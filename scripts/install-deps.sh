@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libcurl4-openssl-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64
-  wine wine64 xvfb xauth imagemagick curl python3
+  wine wine64 xvfb xauth x11-utils imagemagick curl python3
 )
 
 missing=()
