@@ -76,20 +76,16 @@ public:
     std::size_t ReceiveBody(const char* data, std::size_t size) {
         bodyStarted_ = true;
         if (refusal_ != Refusal::None) return 0;
+        std::string_view rest(data, size);
         if (!output_) {
             if (StatusFails()) return Refuse(Refusal::NotFound);
-            const std::size_t take = std::min(size, kChunkSize - chunkLength_);
-            std::memcpy(chunk_.data() + chunkLength_, data, take);
-            chunkLength_ += take;
+            rest = FillFirstChunk(rest);
             if (chunkLength_ < kChunkSize) return size;
             if (!AcceptFirstChunk()) return 0;
-            data += take;
-            size -= take;
-            if (size == 0) return take;
-            if (!output_->Write(data, size)) return Refuse(Refusal::WriteFailed);
-            return take + size;
         }
-        if (!output_->Write(data, size)) return Refuse(Refusal::WriteFailed);
+        if (!rest.empty() && !output_->Write(rest.data(), rest.size())) {
+            return Refuse(Refusal::WriteFailed);
+        }
         return size;
     }
 
@@ -162,6 +158,14 @@ private:
     std::size_t Refuse(Refusal refusal) {
         refusal_ = refusal;
         return 0;
+    }
+
+    // Moves bytes into the first chunk until it holds kChunkSize; returns the bytes left over.
+    std::string_view FillFirstChunk(std::string_view bytes) {
+        const std::size_t take = std::min(bytes.size(), kChunkSize - chunkLength_);
+        std::memcpy(chunk_.data() + chunkLength_, bytes.data(), take);
+        chunkLength_ += take;
+        return bytes.substr(take);
     }
 
     // Tests the first chunk, then creates the output file and writes the chunk into it.
