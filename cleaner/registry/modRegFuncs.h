@@ -37,9 +37,17 @@ public:
     bool RegNextKey(HKEY handle, std::string& name);
     std::int32_t RegGetKeyIndex() const;
     void RegSetKeyIndex(std::int32_t index);
+    // No failure handler of their own: an unexpected failure inside (std::bad_alloc, an index
+    // that cannot advance: UnexpectedFailure of failure_reports.h) is thrown to the caller,
+    // whose handler reports it under its own label.
     bool RegFirstValue(HKEY handle, std::string& name, std::string& data);
     bool RegNextValue(HKEY handle, std::string& name, std::string& data);
 
+    // Appends the backup text of the tree (backup_format.h). False when a part of the tree
+    // could not be read (its report was shown): text then lacks that part, and the tree must
+    // not be deleted on the strength of it. A key that does not exist gives true, no text.
+    // Exceptions not derived from std::exception (thrown from DoEvents, say) pass through all
+    // three tree operations, with the keys they opened closed.
     bool RegExportTree(HKEY root, const std::string& displayRoot, const std::string& keyPath,
                        const std::string& subKey, std::string& text);
     bool RegDeleteTree(HKEY root, const std::string& keyPath, const std::string& subKey);
