@@ -182,7 +182,7 @@ TEST_F(Delete, ThePositionStepsBackAfterEachDeletedSubkey) {
     registry.CreateKey(kHkcr, "K\\A");
     registry.CreateKey(kHkcr, "K\\B");
     registry.CreateKey(kHkcr, "K\\C");
-    EXPECT_TRUE(reg.RegDeleteTree(kHkcr, "K", "Z") == false);  // K\Z does not exist
+    EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", "Z"));  // K\Z does not exist: tried, false
     EXPECT_TRUE(reg.RegDeleteTree(kHkcr, "", "K"));
     // Every read of K is at 0: each subkey's followers moved down into its place. Between
     // them, each subkey's own (empty) walk.
