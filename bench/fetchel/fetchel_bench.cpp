@@ -3,7 +3,7 @@
 //     beside `curl -o` of the same URL in the same run;
 //  2. taFindCacheEntry in a URL cache of 10,000 entries (a generated, valid index file).
 //
-// Usage: fetchel_bench [megabytes (default 1024)] [rounds (default 3)]
+// Usage: fetchel_bench [megabytes (default 1024)] [rounds (default 5)]
 #include "fetchel.h"
 #include "index_builder.h"
 #include "loopback_server.h"
@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,48 +44,84 @@ fetchel_test::Handler Generator(std::uint64_t bytes) {
     };
 }
 
-double DownloadRate(const std::string& url, const fs::path& target, std::uint64_t bytes) {
+// One timed run: throughput in MB/s, and the processor time the client spent, in seconds.
+struct Run {
+    double rate;
+    double cpu;
+};
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double ChildrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+Run Download(const std::string& url, const fs::path& target, std::uint64_t bytes) {
     char text[FETCHEL_ERROR_TEXT_SIZE];
+    const double cpuBefore = ThreadCpuSeconds();
     const auto start = Clock::now();
     const int result = taDownloadFile(url.c_str(), target.c_str(), text, 0);
     const double seconds = Seconds(Clock::now() - start);
+    const double cpu = ThreadCpuSeconds() - cpuBefore;
     if (result != 1 || fs::file_size(target) != bytes) {
         std::fprintf(stderr, "taDownloadFile failed: %s\n", text);
         std::exit(1);
     }
     fs::remove(target);
-    return static_cast<double>(bytes) / seconds / 1e6;
+    return {static_cast<double>(bytes) / seconds / 1e6, cpu};
 }
 
-double CurlRate(const std::string& url, const fs::path& target, std::uint64_t bytes) {
+Run Curl(const std::string& url, const fs::path& target, std::uint64_t bytes) {
     const std::string command = "curl -s -f --noproxy '*' -o '" + target.string() + "' '" + url + "'";
+    const double cpuBefore = ChildrenCpuSeconds();
     const auto start = Clock::now();
     const int status = std::system(command.c_str());
     const double seconds = Seconds(Clock::now() - start);
+    const double cpu = ChildrenCpuSeconds() - cpuBefore;
     if (status != 0 || fs::file_size(target) != bytes) {
         std::fprintf(stderr, "curl failed (status %d)\n", status);
         std::exit(1);
     }
     fs::remove(target);
-    return static_cast<double>(bytes) / seconds / 1e6;
+    return {static_cast<double>(bytes) / seconds / 1e6, cpu};
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Alternates the two clients so that both see the same conditions; the machine may be shared,
+// so the processor time each client spent is printed beside the wall-clock throughput.
 void BenchDownload(const fs::path& folder, const char* where, std::uint64_t megabytes, int rounds) {
     const std::uint64_t bytes = megabytes << 20;
     fetchel_test::LoopbackServer server(Generator(bytes));
     const std::string url = server.Url("/body.bin");
-    double bestOurs = 0;
-    double bestCurl = 0;
+    std::vector<double> oursRate, oursCpu, curlRate, curlCpu;
     for (int round = 1; round <= rounds; ++round) {
-        const double ours = DownloadRate(url, folder / "ours.bin", bytes);
-        const double curl = CurlRate(url, folder / "curl.bin", bytes);
-        std::printf("download %llu MiB to %s, round %d: taDownloadFile %.0f MB/s, curl -o %.0f MB/s (%.0f%%)\n",
-                    static_cast<unsigned long long>(megabytes), where, round, ours, curl, 100 * ours / curl);
-        bestOurs = std::max(bestOurs, ours);
-        bestCurl = std::max(bestCurl, curl);
+        const Run ours = Download(url, folder / "ours.bin", bytes);
+        const Run curl = Curl(url, folder / "curl.bin", bytes);
+        std::printf("download %llu MiB to %s, round %d: taDownloadFile %.0f MB/s (%.2f s CPU), "
+                    "curl -o %.0f MB/s (%.2f s CPU)\n",
+                    static_cast<unsigned long long>(megabytes), where, round, ours.rate, ours.cpu,
+                    curl.rate, curl.cpu);
+        oursRate.push_back(ours.rate);
+        oursCpu.push_back(ours.cpu);
+        curlRate.push_back(curl.rate);
+        curlCpu.push_back(curl.cpu);
     }
-    std::printf("download to %s, best: taDownloadFile %.0f MB/s, curl -o %.0f MB/s: %.0f%% of curl\n",
-                where, bestOurs, bestCurl, 100 * bestOurs / bestCurl);
+    std::printf("download to %s, median: taDownloadFile %.0f MB/s, curl -o %.0f MB/s: %.0f%% of curl's "
+                "throughput; CPU %.2f s vs %.2f s\n",
+                where, Median(oursRate), Median(curlRate), 100 * Median(oursRate) / Median(curlRate),
+                Median(oursCpu), Median(curlCpu));
 }
 
 void BenchLookup(const fs::path& folder) {
@@ -128,7 +166,7 @@ void BenchLookup(const fs::path& folder) {
 
 int main(int argc, char** argv) {
     const std::uint64_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const fs::path folder = fs::temp_directory_path() / ("fetchel-bench-" + std::to_string(getpid()));
     fs::create_directories(folder);
     // In memory (/dev/shm) the figures show the client's own cost; on the disc they also show
