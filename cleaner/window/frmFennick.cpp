@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QPushButton>
 
 #include <exception>
@@ -82,6 +83,17 @@ QPushButton* PlaceButton(QWidget* parent, const char* name, const char* caption,
     return button;
 }
 
+// The layout was drawn for an 8-point sans-serif font of Windows' metrics; the first of these
+// that is installed comes nearest (fontconfig picks a sans-serif when none is).
+QFont LayoutFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
+
 // Windows' check-box values: 0 not ticked, 1 ticked, 2 greyed.
 int CheckValue(const QCheckBox* box) {
     switch (box->checkState()) {
@@ -106,9 +118,7 @@ frmFennick::frmFennick(QWidget* parent) : QWidget(parent, Qt::Window) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
-    QFont small = font();
-    small.setPointSize(8);  // the size the layout was drawn for
-    setFont(small);
+    setFont(LayoutFont());
     CreateControls();
     SetTabOrder();
     connect(cmdRemove, &QPushButton::clicked, this, &frmFennick::cmdRemove_Click);
@@ -152,6 +162,9 @@ void frmFennick::CreateControls() {
     // Multi-line and read-only, on the ordinary text background.
     Text3 = Place<QPlainTextEdit>(this, "Text3", Twips(240, 3000, 4335, 975), 17);
     Text3->setReadOnly(true);
+    Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // the fixed text fits
+    Text3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text3->document()->setDocumentMargin(2);
     Text3->setPlainText(QString::fromLatin1(kWarningText).replace(QStringLiteral("\r\n"),
                                                                   QStringLiteral("\n")));
 }
