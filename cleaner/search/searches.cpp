@@ -10,6 +10,7 @@
 #include "cleaner/search/pattern_set.h"
 
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 namespace cleaner {
@@ -275,14 +276,26 @@ void modFennick::SearchInterfaces() {
 }
 
 void modFennick::SearchTypeLibs() {
+    // Many records carry the same type library (a class and each of its interfaces). Nothing
+    // changes the registry while the search runs, so a library seen registered once is not
+    // opened again; one that did not open is tried again each time, so that any failure other
+    // than a missing key is reported every time it happens, as for any other open.
+    std::unordered_set<std::string> registered;
+    auto isRegistered = [&](const std::string& typeLibId) {
+        HKEY key = 0;
+        if (!reg_.RegOpen(kHkeyClassesRoot, kTypeLib, typeLibId, key)) {
+            return false;
+        }
+        reg_.RegClose(key);
+        return true;
+    };
     const std::size_t found = FoundKeys.size();
     for (std::size_t i = 0; i < found; ++i) {
         view_.DoEvents();
         const std::string typeLibId = FoundKeys[i].TypeLibId;
         view_.UpdateKeywordText(typeLibId);
-        HKEY key = 0;
-        if (!typeLibId.empty() && reg_.RegOpen(kHkeyClassesRoot, kTypeLib, typeLibId, key)) {
-            reg_.RegClose(key);
+        if (!typeLibId.empty() && (registered.count(typeLibId) != 0 || isRegistered(typeLibId))) {
+            registered.insert(typeLibId);
             AppendTypeLibFind(*this, typeLibId);
         }
     }

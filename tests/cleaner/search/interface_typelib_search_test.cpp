@@ -87,6 +87,17 @@ TEST_F(TypeLibSearch, EachRecordCarryingARegisteredTypeLibAppendsIt) {
                      "TYPELIB\\|||{T1}"}));
 }
 
+TEST_F(TypeLibSearch, ALibraryThatRefusesToOpenIsReportedForEachRecordAndNotAppended) {
+    Key("TypeLib\\{T5}\\1.0");
+    registry.FailOpen(platform::kHkeyClassesRoot, "TYPELIB\\{T5}", platform::kErrorAccessDenied);
+    FoundClass("{C1}", "{T5}");
+    FoundClass("{C2}", "{T5}");
+    fennick.SearchTypeLibs();
+    EXPECT_EQ(Found().size(), 2u);
+    // Once for each record, and once more when the walk over TYPELIB searches below it.
+    EXPECT_EQ(view.Matching("message:").size(), 3u);
+}
+
 TEST_F(TypeLibSearch, AKeywordInTheWin32PathFindsTheLibraryWithoutAnyClass) {
     Default("TypeLib\\{L1}\\1.0\\0\\win32", "C:\\Program Files\\ACME\\acme.tlb");
     Default("TypeLib\\{L2}\\1.0\\0\\win64", "C:\\acme\\acme64.tlb");  // no win32 path
