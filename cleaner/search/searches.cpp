@@ -40,8 +40,9 @@ std::vector<std::string> FoldedKeywords(const std::vector<Keyword>& keywords) {
     return folded;
 }
 
-// Reads the default value of keyPath\subKey into data (empty when the key or value is missing).
-// True when the key opened.
+// Opens keyPath\subKey and reads its default value into data (empty when it cannot be read);
+// read tells whether it could. When the key does not open, data keeps what it held and the
+// result is false.
 bool ReadSubkeyDefault(modRegFuncs& reg, const std::string& keyPath, const std::string& subKey,
                        std::string& data, bool& read) {
     HKEY key = 0;
