@@ -12,7 +12,9 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(FETCHEL_BUILDING)
+#define FETCHEL_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define FETCHEL_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define FETCHEL_API __attribute__((visibility("default")))
