@@ -38,13 +38,13 @@ std::string ReadAll(const fs::path& path) {
 
 enum class Kind { Standard, Durable };
 
-class BackupFilesTest : public ::testing::TestWithParam<Kind> {
+class BackupWritersTest : public ::testing::TestWithParam<Kind> {
 protected:
-    BackupFilesTest() {
+    BackupWritersTest() {
         char pattern[] = "/tmp/sorvel-backup-files-XXXXXX";
         folder = ::mkdtemp(pattern);
     }
-    ~BackupFilesTest() override { fs::remove_all(folder); }
+    ~BackupWritersTest() override { fs::remove_all(folder); }
 
     platform::BackupFiles& Files() {
         if (GetParam() == Kind::Durable) return durable;
@@ -71,7 +71,7 @@ protected:
     platform::DurableBackupFiles durable;
 };
 
-TEST_P(BackupFilesTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
+TEST_P(BackupWritersTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
     const std::string path = PathOf("backup.reg");
     std::string reason;
     {
@@ -95,7 +95,7 @@ TEST_P(BackupFilesTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
     EXPECT_EQ(ReadAll(path), "");
 }
 
-TEST_P(BackupFilesTest, AMissingFolderIsNamedAsTheReason) {
+TEST_P(BackupWritersTest, AMissingFolderIsNamedAsTheReason) {
     const std::string path = PathOf("no such folder/backup.reg");
     std::string reason;
     EXPECT_EQ(Files().Create(path, reason), nullptr);
@@ -104,7 +104,7 @@ TEST_P(BackupFilesTest, AMissingFolderIsNamedAsTheReason) {
     EXPECT_FALSE(fs::exists(path));
 }
 
-TEST_P(BackupFilesTest, RemoveDeletesFilesButNeverAFolder) {
+TEST_P(BackupWritersTest, RemoveDeletesFilesButNeverAFolder) {
     std::string reason;
     EXPECT_TRUE(Files().Remove(PathOf("nothing here"), reason));
     std::ofstream(PathOf("old.reg")) << "old";
@@ -117,7 +117,7 @@ TEST_P(BackupFilesTest, RemoveDeletesFilesButNeverAFolder) {
     EXPECT_EQ(Files().Create(PathOf("a folder"), reason), nullptr);
 }
 
-TEST_P(BackupFilesTest, AWriteThatDoesNotFitIsCutOffAndLaterWritesFail) {
+TEST_P(BackupWritersTest, AWriteThatDoesNotFitIsCutOffAndLaterWritesFail) {
     const std::string path = PathOf("full.reg");
     const int result = WithFileSizeLimit(16, [&] {
         std::string reason;
@@ -132,7 +132,7 @@ TEST_P(BackupFilesTest, AWriteThatDoesNotFitIsCutOffAndLaterWritesFail) {
     EXPECT_EQ(result, 0);
 }
 
-TEST_P(BackupFilesTest, ARemovalWhoseDiscFillsDeletesOnlyTheKeysInTheBackup) {
+TEST_P(BackupWritersTest, ARemovalWhoseDiscFillsDeletesOnlyTheKeysInTheBackup) {
     const std::string path = PathOf("backup.reg");
     const std::size_t header = std::string("REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n").size();
     const std::size_t block = std::string("\r\n[HKEY_CLASSES_ROOT\\CLSID\\{AAAA}]\r\n@=\"x\"\r\n\r\n").size();
@@ -160,7 +160,7 @@ TEST_P(BackupFilesTest, ARemovalWhoseDiscFillsDeletesOnlyTheKeysInTheBackup) {
     EXPECT_EQ(result, 0);
 }
 
-TEST_P(BackupFilesTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysWhy) {
+TEST_P(BackupWritersTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysWhy) {
     platform::MemoryRegistry registry;
     RecordingView view;
     cleaner::modRegFuncs reg(registry, view);
@@ -185,7 +185,7 @@ TEST_P(BackupFilesTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysWhy
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWriters, BackupFilesTest,
+INSTANTIATE_TEST_SUITE_P(BothWriters, BackupWritersTest,
                          ::testing::Values(Kind::Standard, Kind::Durable),
                          [](const auto& param) {
                              return param.param == Kind::Durable ? "Durable" : "Standard";

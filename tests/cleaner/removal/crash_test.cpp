@@ -49,7 +49,7 @@ std::string ExpectedBlocks(int i) {
            std::to_string(i) + "\"\r\n";
 }
 
-class CrashTest : public ::testing::Test {
+class RemovalCrashTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         wine_ = new testsupport::WinePrefix();
@@ -199,11 +199,11 @@ protected:
     static std::string* userReg_;
 };
 
-testsupport::WinePrefix* CrashTest::wine_ = nullptr;
-std::string* CrashTest::systemReg_ = nullptr;
-std::string* CrashTest::userReg_ = nullptr;
+testsupport::WinePrefix* RemovalCrashTest::wine_ = nullptr;
+std::string* RemovalCrashTest::systemReg_ = nullptr;
+std::string* RemovalCrashTest::userReg_ = nullptr;
 
-TEST_F(CrashTest, AKilledRemovalLeavesLoadableFilesAndABackupOfEveryKeyGone) {
+TEST_F(RemovalCrashTest, AKilledRemovalLeavesLoadableFilesAndABackupOfEveryKeyGone) {
     // Once to the end, to know how long a whole removal and each of its two saves take.
     Restore();
     const Run whole = RunRemoval(Clock::duration(-1));

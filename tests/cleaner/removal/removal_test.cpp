@@ -288,9 +288,9 @@ TEST_F(RemovalTest, AWindowFailureIsPassedOverOnlyWhenABackupIsWritten) {
 
 // --- Settings removal
 
-class SettingsTest : public RemovalTest {
+class RemoveSettingsTest : public RemovalTest {
 protected:
-    SettingsTest() {
+    RemoveSettingsTest() {
         registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98", "Path", "c:\\tarvo");
         registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Tarvo\\Other", "Keep", "yes");
         registry.SetString(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98", "User", "me");
@@ -301,7 +301,7 @@ protected:
         "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98]\r\n\"User\"=\"me\"\r\n\r\n";
 };
 
-TEST_F(SettingsTest, AfterKeyRemovalTheBlocksAreAppendedWithoutASecondHeader) {
+TEST_F(RemoveSettingsTest, AfterKeyRemovalTheBlocksAreAppendedWithoutASecondHeader) {
     AddClassKey("CLSID\\{A}", "a");
     fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}};
     fennick.RemoveFoundKeys(kBackup);
@@ -317,7 +317,7 @@ TEST_F(SettingsTest, AfterKeyRemovalTheBlocksAreAppendedWithoutASecondHeader) {
     EXPECT_EQ(commit.commits, 2);
 }
 
-TEST_F(SettingsTest, WithoutKeyRemovalAnOldFileIsReplacedWithTheClassesHeader) {
+TEST_F(RemoveSettingsTest, WithoutKeyRemovalAnOldFileIsReplacedWithTheClassesHeader) {
     File() = "an old backup";
     bool startNewFile = true;
 
@@ -327,7 +327,7 @@ TEST_F(SettingsTest, WithoutKeyRemovalAnOldFileIsReplacedWithTheClassesHeader) {
     EXPECT_TRUE(startNewFile);
 }
 
-TEST_F(SettingsTest, MissingSettingsKeysGiveTwoEmptyLines) {
+TEST_F(RemoveSettingsTest, MissingSettingsKeysGiveTwoEmptyLines) {
     bool startNewFile = true;
     fennick.RemoveSettings(kBackup, startNewFile);
     File().clear();
@@ -336,13 +336,13 @@ TEST_F(SettingsTest, MissingSettingsKeysGiveTwoEmptyLines) {
     EXPECT_THAT(view.messages, IsEmpty());
 }
 
-TEST_F(SettingsTest, AFileToContinueThatIsGoneGetsItsHeaderBack) {
+TEST_F(RemoveSettingsTest, AFileToContinueThatIsGoneGetsItsHeaderBack) {
     bool startNewFile = false;
     fennick.RemoveSettings(kBackup, startNewFile);
     EXPECT_EQ(File(), kHeader + kMachineBlock + kUserBlock);
 }
 
-TEST_F(SettingsTest, AFailedWriteKeepsTheSettingsNotYetBackedUp) {
+TEST_F(RemoveSettingsTest, AFailedWriteKeepsTheSettingsNotYetBackedUp) {
     files.writesBeforeDiscFull = 2;  // header and the machine's block
     bool startNewFile = true;
 
@@ -354,7 +354,7 @@ TEST_F(SettingsTest, AFailedWriteKeepsTheSettingsNotYetBackedUp) {
     EXPECT_THAT(view.messages[0], HasSubstr("HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98"));
 }
 
-TEST_F(SettingsTest, AFileThatCannotBeOpenedForAddingDeletesNothing) {
+TEST_F(RemoveSettingsTest, AFileThatCannotBeOpenedForAddingDeletesNothing) {
     files.appendFails = "Permission denied";
     bool startNewFile = false;
 
@@ -368,9 +368,9 @@ TEST_F(SettingsTest, AFileThatCannotBeOpenedForAddingDeletesNothing) {
 
 // --- The silent removal of the command line
 
-class SuiteKeysTest : public RemovalTest {
+class RemoveSuiteKeysTest : public RemovalTest {
 protected:
-    SuiteKeysTest() {
+    RemoveSuiteKeysTest() {
         for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
             for (const char* path :
                  {"Software\\Tarvo\\My App\\Sub", "Software\\Tarvo\\Other", "Software\\Zelk\\My App",
@@ -393,7 +393,7 @@ protected:
     }
 };
 
-TEST_F(SuiteKeysTest, DeletesTheTableInOrderAndTheUninstallKeysOnlyForTheMachine) {
+TEST_F(RemoveSuiteKeysTest, DeletesTheTableInOrderAndTheUninstallKeysOnlyForTheMachine) {
     fennick.RemoveSuiteKeys("My App");
 
     const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -414,7 +414,7 @@ TEST_F(SuiteKeysTest, DeletesTheTableInOrderAndTheUninstallKeysOnlyForTheMachine
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(SuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole) {
+TEST_F(RemoveSuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole) {
     for (const char* commandLine : {"\\", "My App\\", "\\My App", "a\\\\b"}) {
         log.clear();
         view.messages.clear();
@@ -428,7 +428,7 @@ TEST_F(SuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole) {
     EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "Software\\Zelk Company"));
 }
 
-TEST_F(SuiteKeysTest, AHiveWhoseRootDoesNotOpenIsLeftAlone) {
+TEST_F(RemoveSuiteKeysTest, AHiveWhoseRootDoesNotOpenIsLeftAlone) {
     registry.FailOpen(kHkeyCurrentUser, "", platform::kErrorAccessDenied);
 
     fennick.RemoveSuiteKeys("My App");

@@ -39,7 +39,7 @@ void AddSuiteKeys(platform::MemoryRegistry& registry) {
     }
 }
 
-TEST(CommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
+TEST(StartupCommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
     const char* none[] = {"sorvel"};
     EXPECT_EQ(cleaner::CommandLineText(1, none), "");
     const char* words[] = {"sorvel", "My", "App"};
@@ -51,7 +51,7 @@ TEST(CommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
     EXPECT_EQ(cleaner::CommandLineText(3, text), "Prod\xFCkt \x80 ??");
 }
 
-TEST(ConsoleUiTest, WritesEachReportAsUtf8LinesOnTheErrorStream) {
+TEST(StartupConsoleUiTest, WritesEachReportAsUtf8LinesOnTheErrorStream) {
     std::ostringstream errors;
     const auto ui = cleaner::MakeConsoleUi(errors);
     ui->ShowMessage("Open Reg:caf\xE9 -  5 - Access denied.\r\n");
@@ -61,16 +61,16 @@ TEST(ConsoleUiTest, WritesEachReportAsUtf8LinesOnTheErrorStream) {
               "sorvel: Delete - error # 7 : out of memory\nPlease exit and try again.\n");
 }
 
-class CommandLineTest : public ::testing::Test {
+class StartupCommandLineTest : public ::testing::Test {
 protected:
-    CommandLineTest() { prefix.Change(AddSuiteKeys); }
+    StartupCommandLineTest() { prefix.Change(AddSuiteKeys); }
 
     TempPrefix prefix;
     RecordingView ui;
     std::ostringstream errors;
 };
 
-TEST_F(CommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
+TEST_F(StartupCommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
     EXPECT_EQ(cleaner::RunCommandLine("My App", prefix.Path(), ui, errors), cleaner::kExitDone);
 
     EXPECT_EQ(errors.str(), "");
@@ -85,7 +85,7 @@ TEST_F(CommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
     EXPECT_FALSE(prefix.KeyExists(kHkeyLocalMachine, std::string(kUninstall) + "TarvoNexbay 98"));
 }
 
-TEST_F(CommandLineTest, AMissingPrefixIsReportedOnTheErrorStream) {
+TEST_F(StartupCommandLineTest, AMissingPrefixIsReportedOnTheErrorStream) {
     const std::string missing = prefix.Path() + "/nothing";
     EXPECT_EQ(cleaner::RunCommandLine("My App", missing, ui, errors), cleaner::kExitFailed);
     EXPECT_THAT(errors.str(), HasSubstr("sorvel: "));
@@ -93,7 +93,7 @@ TEST_F(CommandLineTest, AMissingPrefixIsReportedOnTheErrorStream) {
     EXPECT_THAT(ui.messages, IsEmpty());
 }
 
-TEST_F(CommandLineTest, APrefixInUseIsRefusedAndNothingIsDeleted) {
+TEST_F(StartupCommandLineTest, APrefixInUseIsRefusedAndNothingIsDeleted) {
     const std::string systemBefore = prefix.Read("system.reg");
     const std::string userBefore = prefix.Read("user.reg");
     {
@@ -106,7 +106,7 @@ TEST_F(CommandLineTest, APrefixInUseIsRefusedAndNothingIsDeleted) {
     EXPECT_EQ(prefix.Read("user.reg"), userBefore);
 }
 
-TEST_F(CommandLineTest, ReportsMakeTheExitStatusSaySoAndTheRestIsStillSaved) {
+TEST_F(StartupCommandLineTest, ReportsMakeTheExitStatusSaySoAndTheRestIsStillSaved) {
     EXPECT_EQ(cleaner::RunCommandLine("\\", prefix.Path(), ui, errors), cleaner::kExitReported);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_TRUE(prefix.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\My App"));
@@ -133,7 +133,7 @@ public:
     const std::string& Prefix() const override { return prefix; }
 };
 
-TEST(PrefixCommitTest, AFailedSaveIsReportedAndALaterOneClearsIt) {
+TEST(StartupPrefixCommitTest, AFailedSaveIsReportedAndALaterOneClearsIt) {
     FailingStore store;
     std::vector<std::string> reports;
     cleaner::PrefixCommit commit(store, [&](const std::string& text) { reports.push_back(text); });
@@ -153,7 +153,7 @@ TEST(PrefixCommitTest, AFailedSaveIsReportedAndALaterOneClearsIt) {
 // --- The program
 
 #ifdef SORVEL_PROGRAM
-TEST_F(CommandLineTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
+TEST_F(StartupCommandLineTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
     // A display that is not there: a program that tried to show anything would fail on it.
     const ProgramResult result =
         RunProgram(SORVEL_PROGRAM, {"My", "App"},
@@ -164,7 +164,7 @@ TEST_F(CommandLineTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
     EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\Other"));
 }
 
-TEST_F(CommandLineTest, TheProgramWritesARefusalToStandardError) {
+TEST_F(StartupCommandLineTest, TheProgramWritesARefusalToStandardError) {
     const std::string missing = prefix.Path() + "/nothing";
     const ProgramResult result = RunProgram(
         SORVEL_PROGRAM, {"x"},
@@ -221,7 +221,7 @@ private:
     std::string display_;
 };
 
-TEST_F(CommandLineTest, WithADisplayTheProgramsReportsAreMessageBoxesTitledSorvel) {
+TEST_F(StartupCommandLineTest, WithADisplayTheProgramsReportsAreMessageBoxesTitledSorvel) {
     const XServer server;
     ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
     const pid_t child = ::fork();
@@ -249,7 +249,7 @@ TEST_F(CommandLineTest, WithADisplayTheProgramsReportsAreMessageBoxesTitledSorve
     EXPECT_TRUE(stillWaiting);
 }
 
-TEST_F(CommandLineTest, WithoutADisplayTheProgramsReportsGoToStandardError) {
+TEST_F(StartupCommandLineTest, WithoutADisplayTheProgramsReportsGoToStandardError) {
     const ProgramResult result = RunProgram(
         SORVEL_PROGRAM, {"\\"},
         {{"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
