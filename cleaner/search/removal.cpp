@@ -97,30 +97,67 @@ private:
     bool opened_ = false;
 };
 
-
 const char* const kUninstallKeys[] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Nexbay 1.0",
 };
 
-// Exports, backs up and deletes one key below root. False when the backup could not take the
-// key's block: the caller must delete nothing more. A key whose export failed is kept, since
-// its block would miss part of the tree.
-struct KeyRemoval {
-    modRegFuncs& reg;
-    BackupFile& backup;
-    bool passOver;
+// How one removal operation takes each key: export it, write its block, and only then delete it.
+class KeyRemoval {
+public:
+    enum class Result { Deleted, Kept, Stopped };
 
-    bool Export(platform::HKEY root, const std::string& displayRoot, const std::string& keyPath,
-                const std::string& subKey, std::string& text) const {
-        return Attempt(passOver,
-                       [&] { return reg.RegExportTree(root, displayRoot, keyPath, subKey, text); });
+    KeyRemoval(modRegFuncs& reg, BackupFile& backup)
+        : reg_(reg), backup_(backup), passOver_(backup.Wanted()) {}
+
+    // Runs one step by the operation's rule for failures raised inside it (see Attempt).
+    template <typename Step>
+    bool Try(Step&& step) const {
+        return Attempt(passOver_, std::forward<Step>(step));
     }
-    bool Delete(platform::HKEY root, const std::string& keyPath,
-                const std::string& subKey) const {
-        return Attempt(passOver, [&] { return reg.RegDeleteTree(root, keyPath, subKey); });
+
+    // One export, block and delete of the key. Kept: its export failed (its block would lack
+    // part of the tree) or its delete did. Stopped: the backup could not take the block, and
+    // nothing more may be deleted.
+    Result RemoveOnce(platform::HKEY hive, const std::string& displayRoot,
+                      const std::string& keyPath, const std::string& subKey,
+                      std::string& text) const {
+        const bool exported =
+            Try([&] { return reg_.RegExportTree(hive, displayRoot, keyPath, subKey, text); });
+        if (backup_.Wanted() && !exported) return Result::Kept;
+        if (!backup_.Write(text, FullName(displayRoot, keyPath, subKey))) return Result::Stopped;
+        return Try([&] { return reg_.RegDeleteTree(hive, keyPath, subKey); }) ? Result::Deleted
+                                                                             : Result::Kept;
     }
+
+    // The removal pass of a found key, repeated while the key still opens after a delete that
+    // worked; a delete that failed would fail again, so the key is then left. The export text
+    // is not emptied between passes: a second pass appends to what the first left. False when
+    // the removal must stop.
+    bool RemovePasses(const KeyAddress& key) const {
+        std::string text;
+        for (;;) {
+            if (!Opens(key)) return true;
+            const Result result =
+                RemoveOnce(kHkeyClassesRoot, "HKEY_CLASSES_ROOT", key.keyPath, key.subKey, text);
+            if (result == Result::Stopped) return false;
+            if (result == Result::Kept) return true;
+        }
+    }
+
+private:
+    bool Opens(const KeyAddress& key) const {
+        platform::HKEY handle = 0;
+        if (!Try([&] { return reg_.RegOpen(kHkeyClassesRoot, key.keyPath, key.subKey, handle); }))
+            return false;
+        Try([&] { return reg_.RegClose(handle); });
+        return true;
+    }
+
+    modRegFuncs& reg_;
+    BackupFile& backup_;
+    bool passOver_;
 };
 
 }  // namespace
@@ -133,42 +170,19 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
     CommitAtEnd commit(registryCommit_);
     BackupFile backup(*backupFiles_, backupPath, view_);
     if (!backup.Begin(true)) return;
-    const KeyRemoval removal{reg_, backup, backup.Wanted()};
-    const bool passOver = removal.passOver;
+    const KeyRemoval removal(reg_, backup);
 
     // By position and by copy: the window's events run during the export and may touch the list.
     for (std::size_t i = 0; i < FoundKeys.size(); ++i) {
         const KeyAddress key = AddressOf(FoundKeys[i]);
         if (key.name.empty()) continue;
-        Attempt(passOver, [&] {
+        removal.Try([&] {
             view_.UpdateKeywordText(key.name);
             return true;
         });
         // The name is the last part of the key's path ("clsid\" in the last row included).
         if (!NamesKeyBelow(key.name)) continue;
-
-        // The export text is not emptied between passes: a second pass appends to the first.
-        std::string text;
-        bool stopped = false;
-        for (;;) {
-            platform::HKEY handle = 0;
-            const bool opened = Attempt(passOver, [&] {
-                return reg_.RegOpen(kHkeyClassesRoot, key.keyPath, key.subKey, handle);
-            });
-            if (!opened) break;  // gone (or deleted by the last pass): the record is done
-            Attempt(passOver, [&] { return reg_.RegClose(handle); });
-
-            const bool exported = removal.Export(kHkeyClassesRoot, "HKEY_CLASSES_ROOT",
-                                                 key.keyPath, key.subKey, text);
-            if (backup.Wanted() && !exported) break;
-            if (!backup.Write(text, FullName("HKEY_CLASSES_ROOT", key.keyPath, key.subKey))) {
-                stopped = true;
-                break;
-            }
-            // A delete that fails would fail again: the record ends with it.
-            if (!removal.Delete(kHkeyClassesRoot, key.keyPath, key.subKey)) break;
-        }
-        if (stopped) break;
+        if (!removal.RemovePasses(key)) break;
     }
     backup.End();
 }
@@ -177,18 +191,19 @@ void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFil
     CommitAtEnd commit(registryCommit_);
     BackupFile backup(*backupFiles_, backupPath, view_);
     if (!backup.Begin(startNewFile)) return;
-    const KeyRemoval removal{reg_, backup, backup.Wanted()};
+    const KeyRemoval removal(reg_, backup);
 
+    // No test that the keys exist and no second pass: one export and one delete each.
     const std::pair<platform::HKEY, const char*> hives[] = {
         {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
         {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
     };
     for (const auto& [hive, displayRoot] : hives) {
         std::string text;
-        const bool exported = removal.Export(hive, displayRoot, "SOFTWARE", "Tarvo\\98", text);
-        if (backup.Wanted() && !exported) continue;
-        if (!backup.Write(text, FullName(displayRoot, "SOFTWARE", "Tarvo\\98"))) break;
-        removal.Delete(hive, "SOFTWARE", "Tarvo\\98");
+        if (removal.RemoveOnce(hive, displayRoot, "SOFTWARE", "Tarvo\\98", text) ==
+            KeyRemoval::Result::Stopped) {
+            break;
+        }
     }
     backup.End();
 }
