@@ -23,7 +23,7 @@ struct KeyAddress {
     std::string name;
 };
 
-// The branch names compare exactly, letter case included: "clsid\" is a root key's name.
+// The branch names compare exactly, letter case included: in other case they fall to the last row.
 KeyAddress AddressOf(const FoundKey& key) {
     if (key.Branch == "CLSID\\") return {"CLSID", key.SubKey, key.SubKey};
     if (key.Branch == "INTERFACE\\") return {"INTERFACE", key.SubKey, key.SubKey};
