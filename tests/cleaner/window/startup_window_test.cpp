@@ -1,0 +1,173 @@
+// The window branch of the start-up from end to end: ShowMainWindow on a Wine prefix that the
+// demo's generator writes, driven as a user would drive it (a timer fills the fields, presses the
+// buttons and answers the boxes), then the prefix read back by the real Wine, and the backup
+// restored with Wine's regedit. Also: a refused prefix is only reported.
+#include "cleaner/window/show_window.h"
+
+#include "cleaner/window/frmFennick.h"
+#include "platform/registry/wine_store.h"
+#include "tests/support/wine.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#ifndef SORVEL_SOURCE_DIR
+#error "SORVEL_SOURCE_DIR must name the source tree (for the demo's generator)"
+#endif
+
+namespace cleaner::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kLedgerClsid = "{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20A001}";
+constexpr const char* kLibid = "{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}";
+constexpr const char* kHelperClsid = "{D4E2A871-03B6-4C2F-8E19-7A5B3C60A001}";
+
+// What the driver does once the program's QApplication exists (the driver is started from a
+// routine that Qt calls when an application object is made).
+enum class Script { None, AnswerTheReport, CleanAndCancel };
+Script gScript = Script::None;
+std::string gKeyFile;
+std::string gRegFile;
+std::string gReportTitle;
+std::string gReportText;
+
+frmFennick* FindWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<frmFennick*>(widget); window && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+void Step() {
+    static int stage = 0;
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        gReportTitle = box->windowTitle().toStdString();
+        gReportText = box->text().toStdString();
+        std::fprintf(stderr, "box: %s: %s\n", gReportTitle.c_str(), gReportText.c_str());
+        box->button(QMessageBox::Ok)->click();
+        return;
+    }
+    if (gScript != Script::CleanAndCancel) return;
+    frmFennick* window = FindWindow();
+    if (window == nullptr) return;
+    if (stage == 0) {
+        stage = 1;
+        window->txtKeyFile->setText(QString::fromStdString(gKeyFile));
+        window->txtRegFile->setText(QString::fromStdString(gRegFile));
+        window->Check2->setChecked(true);
+        QMetaObject::invokeMethod(window->cmdRemove, "click", Qt::QueuedConnection);
+    } else if (stage == 1 && window->txtStatus->text() == QStringLiteral("Remove Settings Completed")) {
+        stage = 2;
+        std::fprintf(stderr, "run done: %s\n", window->txtStatus->text().toStdString().c_str());
+        QMetaObject::invokeMethod(window->cmdCancel, "click", Qt::QueuedConnection);
+    }
+}
+
+void StartDriver() {
+    if (gScript == Script::None) return;
+    auto* timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, &Step);
+    timer->start(20);
+}
+
+[[maybe_unused]] const bool kDriverInstalled = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qAddPreRoutine(&StartDriver);
+    return true;
+}();
+
+int ShowWindowOn(platform::WinePrefixStore* store, const std::string& refusal) {
+    static char name[] = "sorvel";
+    static char* argv[] = {name, nullptr};
+    return ShowMainWindow(1, argv, store, refusal);
+}
+
+bool HasBlock(const std::string& regFile, const std::string& keyPath) {
+    return regFile.find("\n[" + keyPath + "]") != std::string::npos;
+}
+
+// Runs first (death tests before the others), while this process has started no threads yet.
+TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupRestoresIt) {
+    const std::string folder = testsupport::MakeTempDir("window-demo");
+    const std::string prefix = folder + "/prefix";
+    ASSERT_EQ(std::system(("python3 '" SORVEL_SOURCE_DIR "/demo/make_demo_prefix.py' '" + prefix + "'")
+                              .c_str()),
+              0);
+    // Wine reads the prefix once (and completes it, as on a user's first start), so the run below
+    // works on files that Wine itself wrote.
+    const std::string classKey = std::string("HKEY_CLASSES_ROOT\\CLSID\\") + kLedgerClsid;
+    const std::string libKey = std::string("HKEY_CLASSES_ROOT\\TypeLib\\") + kLibid;
+    const std::string settingsKey = "HKEY_CURRENT_USER\\Software\\Tarvo\\98";
+    const std::string classBefore = testsupport::RegExport(prefix, classKey);
+    const std::string libBefore = testsupport::RegExport(prefix, libKey);
+    const std::string settingsBefore = testsupport::RegExport(prefix, settingsKey);
+    ASSERT_THAT(classBefore, HasSubstr("ledger.dll"));
+
+    gScript = Script::CleanAndCancel;
+    gKeyFile = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
+    gRegFile = folder + "/taDeletedRegKeys.reg";
+    EXPECT_EXIT(
+        {
+            auto store = platform::WinePrefixStore::Open(prefix);
+            std::exit(ShowWindowOn(store.get(), ""));  // Cancel ends the program inside
+        },
+        ::testing::ExitedWithCode(0),
+        "box: Tarvo Fennick: Press Ok, to remove registry keys\n"
+        ".*box: Tarvo Fennick: Press Ok, to remove settings\n"
+        ".*run done: Remove Settings Completed");
+    gScript = Script::None;
+
+    // Saved by the end of the program: the suite is gone, other software stays.
+    const std::string system = testsupport::ReadFile(prefix + "/system.reg");
+    const std::string user = testsupport::ReadFile(prefix + "/user.reg");
+    EXPECT_FALSE(HasBlock(system, "Software\\\\Classes\\\\Tarvo.Ledger"));
+    EXPECT_FALSE(HasBlock(system, std::string("Software\\\\Classes\\\\CLSID\\\\") + kLedgerClsid));
+    EXPECT_TRUE(HasBlock(system, std::string("Software\\\\Classes\\\\CLSID\\\\") + kHelperClsid));
+    EXPECT_TRUE(HasBlock(system, "Software\\\\Classes\\\\Orlen.Helper"));
+    EXPECT_TRUE(HasBlock(system, "Software\\\\Tarvo\\\\Shared"));
+    EXPECT_THAT(user, Not(HasSubstr("Software\\\\Tarvo\\\\98")));
+    EXPECT_FALSE(testsupport::RegKeyExists(prefix, classKey));
+    EXPECT_FALSE(testsupport::RegKeyExists(prefix, settingsKey));
+    EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Orlen.Helper"));
+
+    // The backup, imported with Wine's regedit, brings every removed key back as it was.
+    const std::string backup = testsupport::ReadFile(gRegFile);
+    ASSERT_EQ(backup.rfind("REGEDIT4\r\n", 0), 0u);
+    testsupport::RegImport(prefix, backup);
+    EXPECT_EQ(testsupport::RegExport(prefix, classKey), classBefore);
+    EXPECT_EQ(testsupport::RegExport(prefix, libKey), libBefore);
+    EXPECT_EQ(testsupport::RegExport(prefix, settingsKey), settingsBefore);
+    EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Tarvo.Ledger"));
+
+    testsupport::WaitForWineServer(prefix);
+    testsupport::RemoveTree(folder);
+}
+
+TEST(StartupWindow, ARefusedPrefixIsReportedAndNothingElseHappens) {
+    gScript = Script::AnswerTheReport;
+    const int status =
+        ShowWindowOn(nullptr, "The Wine prefix \"/nowhere\" does not exist. Set WINEPREFIX to a prefix.");
+    gScript = Script::None;
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(gReportTitle, "sorvel");
+    EXPECT_EQ(gReportText, "The Wine prefix \"/nowhere\" does not exist. Set WINEPREFIX to a prefix.");
+}
+
+}  // namespace
+}  // namespace cleaner::test
