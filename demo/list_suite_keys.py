@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Lists the demo suite's registrations that a Wine prefix holds, one line per registration
+(a ProgID, a class, an interface, a type library, a settings key), as regedit names them.
+
+Usage: list_suite_keys.py PREFIX
+"""
+
+import os
+import re
+import sys
+
+SUITE = re.compile(r"tarvo|6b1d0c4a", re.IGNORECASE)
+BRANCHES = ("clsid", "interface", "typelib")
+
+
+def registration(hive, path):
+    parts = path.split("\\")
+    if len(parts) > 2 and parts[0].lower() == "software" and parts[1].lower() == "classes":
+        rest = parts[2:]
+        depth = 2 if rest[0].lower() in BRANCHES else 1
+        return "HKEY_CLASSES_ROOT\\" + "\\".join(rest[:depth])
+    if len(parts) > 2 and parts[0].lower() == "software" and parts[1].lower() == "tarvo":
+        return hive + "\\" + "\\".join(parts[:3])
+    return hive + "\\" + path
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: list_suite_keys.py PREFIX")
+    seen = []
+    for hive, name in (("HKEY_LOCAL_MACHINE", "system.reg"), ("HKEY_CURRENT_USER", "user.reg")):
+        with open(os.path.join(sys.argv[1], name), encoding="ascii", errors="replace") as reg:
+            for line in reg:
+                if not line.startswith("[") or "]" not in line:
+                    continue
+                path = line[1:line.rindex("]")].replace("\\\\", "\\")
+                if SUITE.search(path):
+                    key = registration(hive, path)
+                    if key not in seen:
+                        seen.append(key)
+    for key in seen:
+        print(key)
+
+
+if __name__ == "__main__":
+    main()
