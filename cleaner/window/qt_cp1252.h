@@ -1,5 +1,5 @@
 // Registry text is Windows-1252 bytes; Qt text is QString. Qt 6 has no Windows-1252 codec
-// without ICU, so the conversion is done here with the code page's own table.
+// without ICU, so the conversion uses the code page's own table, the one the registry uses.
 #pragma once
 
 #include <QString>
@@ -13,7 +13,8 @@ namespace cleaner {
 // every byte string comes back unchanged from ToCp1252.
 QString FromCp1252(const std::string& bytes);
 
-// Characters outside the code page become '?', as Windows' default character does.
+// Characters outside the code page become '?', as Windows' default character does (one for
+// each UTF-16 unit, so a character beyond U+FFFF gives two).
 std::string ToCp1252(const QString& text);
 
 }  // namespace cleaner

@@ -351,7 +351,7 @@ TEST(Cp1252, TheHighRangeMapsToTheCodePagesCharacters) {
     EXPECT_EQ(FromCp1252("\x80\x8a\x99\x9f\xe9"), QString::fromUtf8("€Š™Ÿé"));
     EXPECT_EQ(FromCp1252("\x81"), QString(QChar(0x81)));
     EXPECT_EQ(ToCp1252(QString::fromUtf8("€ – “q”")), "\x80 \x96 \x93q\x94");
-    EXPECT_EQ(ToCp1252(QString::fromUtf8("中\U0001F600x")), "??x");  // one '?' a character
+    EXPECT_EQ(ToCp1252(QString::fromUtf8("中\U0001F600x")), "???x");  // one '?' a UTF-16 unit
 }
 
 }  // namespace
