@@ -103,7 +103,7 @@ TEST(FrmFennickLayout, TheWindowHasItsCaptionIconAndAFixedClientArea) {
     frmFennick window;
     window.show();
     EXPECT_EQ(Str(window.windowTitle()), "Tarvo Registry Cleaner");
-    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_FALSE(window.windowIcon().pixmap(32, 32).isNull());  // the icon's image really loads
     EXPECT_EQ(window.size(), QSize(311, 272));  // 4665 x 4080 twips
     EXPECT_EQ(window.minimumSize(), QSize(311, 272));
     EXPECT_EQ(window.maximumSize(), QSize(311, 272));
