@@ -223,6 +223,30 @@ TEST_F(WindowTest, UpdatesChangeNothingBeforeTheFirstRun) {
     EXPECT_EQ(window.txtKeyWord->text(), QString::fromUtf8("Café € Ÿ"));
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST_F(WindowTest, EachUpdatePaintsItsFieldBeforeItReturns) {
+    fennick.RunStarted = true;
+    QApplication::processEvents();  // the first show's paints are done
+    for (QLineEdit* field : {window.txtStatus, window.txtRegistryHive, window.txtKeyWord}) {
+        PaintCounter counter;
+        field->installEventFilter(&counter);
+        if (field == window.txtStatus) window.UpdateStatusText("Registry Search Started");
+        if (field == window.txtRegistryHive) window.UpdateRegistryHiveText("HKEY_CLASSES_ROOT");
+        if (field == window.txtKeyWord) window.UpdateKeywordText("Tarvo");
+        field->removeEventFilter(&counter);
+        EXPECT_GE(counter.paints, 1) << Str(field->objectName());  // no event loop ran meanwhile
+    }
+}
+
 TEST_F(WindowTest, APressOfRemoveRunsAWholeRun) {
     window.Check2->setChecked(true);
     answers = {RunWindow::Answer::Ok, RunWindow::Answer::Ok};
