@@ -18,9 +18,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #ifndef SORVEL_SOURCE_DIR
 #error "SORVEL_SOURCE_DIR must name the source tree (for the demo's generator)"
@@ -38,7 +41,7 @@ constexpr const char* kHelperClsid = "{D4E2A871-03B6-4C2F-8E19-7A5B3C60A001}";
 
 // What the driver does once the program's QApplication exists (the driver is started from a
 // routine that Qt calls when an application object is made).
-enum class Script { None, AnswerTheReport, CleanAndCancel };
+enum class Script { None, AnswerTheReport, CleanAndCancel, CancelDuringRemoval };
 Script gScript = Script::None;
 std::string gKeyFile;
 std::string gRegFile;
@@ -63,9 +66,21 @@ void Step() {
         box->button(QMessageBox::Ok)->click();
         return;
     }
-    if (gScript != Script::CleanAndCancel) return;
+    if (gScript == Script::None || gScript == Script::AnswerTheReport) return;
     frmFennick* window = FindWindow();
     if (window == nullptr) return;
+    if (gScript == Script::CancelDuringRemoval && stage == 1 &&
+        window->txtStatus->text() == QStringLiteral("Remove Keys Started")) {
+        // Cancel while the removal lets the window process its events, after a few keys.
+        static QStringList removing;
+        if (!removing.contains(window->txtKeyWord->text())) removing << window->txtKeyWord->text();
+        if (removing.size() == 4) {
+            std::fprintf(stderr, "cancel while removing %s\n",
+                         window->txtKeyWord->text().toStdString().c_str());
+            window->cmdCancel->click();  // ends the program here
+        }
+        return;
+    }
     if (stage == 0) {
         stage = 1;
         window->txtKeyFile->setText(QString::fromStdString(gKeyFile));
@@ -83,7 +98,8 @@ void StartDriver() {
     if (gScript == Script::None) return;
     auto* timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, &Step);
-    timer->start(20);
+    // Every pass of the event processing when cancelling inside the removal's yields.
+    timer->start(gScript == Script::CancelDuringRemoval ? 0 : 20);
 }
 
 [[maybe_unused]] const bool kDriverInstalled = [] {
@@ -156,6 +172,53 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Tarvo.Ledger"));
 
     testsupport::WaitForWineServer(prefix);
+    testsupport::RemoveTree(folder);
+}
+
+// Cancel in the middle of the removal ends the program there: what was deleted is saved, and
+// every key that is gone is in the backup.
+TEST(StartupWindowDeathTest, CancelDuringTheRemovalKeepsEveryDeletedKeyInTheBackup) {
+    const std::string folder = testsupport::MakeTempDir("window-cancel");
+    const std::string prefix = folder + "/prefix";
+    ASSERT_EQ(std::system(("python3 '" SORVEL_SOURCE_DIR "/demo/make_demo_prefix.py' '" + prefix + "'")
+                              .c_str()),
+              0);
+    gScript = Script::CancelDuringRemoval;
+    gKeyFile = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
+    gRegFile = folder + "/taDeletedRegKeys.reg";
+    EXPECT_EXIT(
+        {
+            auto store = platform::WinePrefixStore::Open(prefix);
+            std::exit(ShowWindowOn(store.get(), "") + 10);  // reached only if Cancel did not end it
+        },
+        ::testing::ExitedWithCode(0), "cancel while removing");
+    gScript = Script::None;
+
+    const std::string system = testsupport::ReadFile(prefix + "/system.reg");
+    const std::string user = testsupport::ReadFile(prefix + "/user.reg");
+    std::string backup = testsupport::ReadFile(gRegFile);
+    for (char& c : backup) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // The suite's keys in HKEY_CLASSES_ROOT, as the prefix file and as the backup name them.
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"Tarvo.Invoice", "TARVO.INVOICE"},
+        {"Tarvo.Invoice.1", "TARVO.INVOICE.1"},
+        {"Tarvo.Ledger", "TARVO.LEDGER"},
+        {"Tarvo.Ledger.1", "TARVO.LEDGER.1"},
+        {std::string("CLSID\\\\") + kLedgerClsid, std::string("CLSID\\") + kLedgerClsid},
+        {"TypeLib\\\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}\\\\1.0",
+         "TYPELIB\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}"},
+    };
+    int gone = 0;
+    for (const auto& [inFile, inBackup] : keys) {
+        SCOPED_TRACE(inFile);
+        if (!HasBlock(system, "Software\\\\Classes\\\\" + inFile)) {
+            ++gone;
+            EXPECT_THAT(backup, HasSubstr("[HKEY_CLASSES_ROOT\\" + inBackup + "]"));
+        }
+    }
+    EXPECT_GE(gone, 1);                                   // the removal had begun
+    EXPECT_LT(gone, static_cast<int>(keys.size()));       // and did not go on to the end
+    EXPECT_THAT(user, HasSubstr("Software\\\\Tarvo\\\\98"));  // the settings step never came
     testsupport::RemoveTree(folder);
 }
 
