@@ -131,7 +131,6 @@ TEST_F(WineStoreInterop, DeletesKeysAsWineDoes) {
     const std::string copy = prefix.CopyTo(copyFolder);
     const std::string systemBefore = ReadFile(prefix.File("system.reg"));
     const std::string userBefore = ReadFile(prefix.File("user.reg"));
-    const std::string clsid = "Software\\Classes\\CLSID\\{0000002F-0000-0000-C000-000000000046}";
 
     {
         auto store = platform::WinePrefixStore::Open(prefix.Path());
