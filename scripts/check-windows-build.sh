@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The registry layer and the searches must build unchanged for 32-bit Windows: compile their
+# The registry layer, the searches and the cleaning run must build unchanged for 32-bit Windows: compile their
 # sources with the MinGW cross compiler (objects only; the Windows programs are linked later).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -7,7 +7,7 @@ cxx=${MINGW_CXX:-i686-w64-mingw32-g++}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 status=0
-for src in cleaner/registry/*.cpp cleaner/search/*.cpp; do
+for src in cleaner/registry/*.cpp cleaner/search/*.cpp cleaner/window/run*.cpp; do
   [ -e "$src" ] || continue
   if ! "$cxx" -std=c++20 -Wall -Wextra -Werror -I. -c "$src" -o "$out/$(basename "$src").o"; then
     status=1

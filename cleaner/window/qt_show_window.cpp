@@ -8,6 +8,7 @@
 #include "cleaner/window/qt_dialogs.h"
 #include "cleaner/window/run.h"
 #include "cleaner/window/startup_prefix.h"
+#include "platform/files/durable_files.h"
 #include "platform/registry/wine_store.h"
 
 #include <QApplication>
@@ -38,6 +39,9 @@ int ShowMainWindow(int argc, char** argv, platform::WinePrefixStore* store,
     });
     modRegFuncs reg(store->Registry(), window);
     modFennick fennick(reg, window);
+    // Each backup block is on the disc before its key is deleted, even across a power cut.
+    platform::DurableBackupFiles backupFiles;
+    fennick.UseBackupFiles(backupFiles);
     fennick.UseRegistryCommit(&commit);
     FennickRun run(fennick, window);
     window.Attach(run);

@@ -1,7 +1,7 @@
 // A build without the Qt window (SORVEL_WINDOW=OFF, or before the window's sources exist) keeps
 // the command-line mode; started without a command line it says that it has no window. When the
-// window is linked in, its own ShowMainWindow (qt_show_window.cpp) is the one used.
-#if !__has_include(<QApplication>)
+// window is linked in (SORVEL_HAS_WINDOW), its own ShowMainWindow (qt_show_window.cpp) is used.
+#ifndef SORVEL_HAS_WINDOW
 
 #include "cleaner/window/show_window.h"
 
