@@ -13,6 +13,8 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+char16_t AsciiLower(char16_t unit) { return (unit >= u'A' && unit <= u'Z') ? char16_t(unit + 0x20) : unit; }
+
 char16_t FromCp1252Byte(unsigned char byte) {
     if (byte >= 0x80 && byte < 0xA0) return kCp1252High[byte - 0x80u];
     return byte;
@@ -113,8 +115,8 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < common; ++i) {
         if (a[i] == b[i]) continue;
-        const char16_t la = ToLowerWine(a[i]);
-        const char16_t lb = ToLowerWine(b[i]);
+        const char16_t la = a[i] < 0x80 ? AsciiLower(a[i]) : ToLowerWine(a[i]);
+        const char16_t lb = b[i] < 0x80 ? AsciiLower(b[i]) : ToLowerWine(b[i]);
         if (la != lb) return la < lb ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;

@@ -59,11 +59,11 @@ private:
     std::size_t pos_ = 0, start_ = 0, end_ = 0, number_ = 0;
 };
 
-// Decodes one UTF-8 sequence starting at pos; false when it is not valid UTF-8.
-bool DecodeUtf8(std::string_view s, std::size_t& pos, std::u16string& out) {
+// Decodes one UTF-8 sequence starting at pos into code point cp; false when it is not valid.
+bool DecodeUtf8(std::string_view s, std::size_t& pos, std::uint32_t& cp) {
     const auto lead = static_cast<unsigned char>(s[pos]);
     int extra = 0;
-    std::uint32_t cp = 0, min = 0;
+    std::uint32_t min = 0;
     if (lead >= 0xC2 && lead <= 0xDF) { extra = 1; cp = lead & 0x1Fu; min = 0x80; }
     else if (lead >= 0xE0 && lead <= 0xEF) { extra = 2; cp = lead & 0x0Fu; min = 0x800; }
     else if (lead >= 0xF0 && lead <= 0xF4) { extra = 3; cp = lead & 0x07u; min = 0x10000; }
@@ -76,46 +76,48 @@ bool DecodeUtf8(std::string_view s, std::size_t& pos, std::u16string& out) {
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
     pos += static_cast<std::size_t>(extra) + 1;
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(cp));
-    }
     return true;
 }
 
-// Reads Wine-escaped text from pos up to the unescaped `end` character (Wine's parse_strW).
-// Returns the position after `end`, or npos with a reason.
-std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16string& out,
-                     std::string& why) {
-    out.clear();
+// Reads Wine-escaped text from pos up to the unescaped `end` character (Wine's parse_strW),
+// handing each UTF-16 unit to put. Returns the position after `end`, or npos with a reason.
+template <typename Put>
+std::size_t Decode(std::string_view s, std::size_t pos, char end, Put put, std::string& why) {
     while (pos < s.size() && s[pos] != end) {
         const char c = s[pos];
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            if (!DecodeUtf8(s, pos, out)) {
+        if (c != '\\' && static_cast<unsigned char>(c) < 0x80) {
+            put(static_cast<char16_t>(c));
+            ++pos;
+            continue;
+        }
+        if (c != '\\' || (pos + 1 < s.size() && static_cast<unsigned char>(s[pos + 1]) >= 0x80)) {
+            // Raw UTF-8; an escaped UTF-8 character stands for itself.
+            if (c == '\\') ++pos;
+            std::uint32_t cp = 0;
+            if (!DecodeUtf8(s, pos, cp)) {
                 why = "text that is not valid UTF-8";
                 return std::string_view::npos;
             }
-            continue;
-        }
-        if (c != '\\') {
-            out.push_back(static_cast<char16_t>(c));
-            ++pos;
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+                put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            } else {
+                put(static_cast<char16_t>(cp));
+            }
             continue;
         }
         if (++pos >= s.size()) break;
         const char e = s[pos++];
         switch (e) {
-            case 'a': out.push_back(7); break;
-            case 'b': out.push_back(8); break;
-            case 'e': out.push_back(27); break;
-            case 'f': out.push_back(12); break;
-            case 'n': out.push_back(10); break;
-            case 'r': out.push_back(13); break;
-            case 't': out.push_back(9); break;
-            case 'v': out.push_back(11); break;
+            case 'a': put(7); break;
+            case 'b': put(8); break;
+            case 'e': put(27); break;
+            case 'f': put(12); break;
+            case 'n': put(10); break;
+            case 'r': put(13); break;
+            case 't': put(9); break;
+            case 'v': put(11); break;
             case 'x': {
                 unsigned value = 0;
                 int digits = 0;
@@ -123,7 +125,7 @@ std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16stri
                     value = value * 16 + static_cast<unsigned>(HexDigit(s[pos++]));
                     ++digits;
                 }
-                out.push_back(digits ? static_cast<char16_t>(value) : u'x');
+                put(digits ? static_cast<char16_t>(value) : u'x');
                 break;
             }
             default:
@@ -131,11 +133,9 @@ std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16stri
                     unsigned value = static_cast<unsigned>(e - '0');
                     for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++digits)
                         value = value * 8 + static_cast<unsigned>(s[pos++] - '0');
-                    out.push_back(static_cast<char16_t>(value));
-                } else if (static_cast<unsigned char>(e) >= 0x80) {
-                    --pos;  // an escaped UTF-8 character stands for itself
+                    put(static_cast<char16_t>(value));
                 } else {
-                    out.push_back(static_cast<char16_t>(e));
+                    put(static_cast<char16_t>(e));
                 }
         }
     }
@@ -144,6 +144,21 @@ std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16stri
         return std::string_view::npos;
     }
     return pos + 1;
+}
+
+std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16string& out,
+                     std::string& why) {
+    // Every unit takes at least one byte of input, so this is room enough.
+    out.resize(s.size() - std::min(pos, s.size()) + 1);
+    char16_t* write = out.data();
+    const std::size_t next = Decode(s, pos, end, [&write](char16_t unit) { *write++ = unit; }, why);
+    out.resize(static_cast<std::size_t>(write - out.data()));
+    return next;
+}
+
+// Checks escaped text without keeping it.
+std::size_t SkipEscaped(std::string_view s, std::size_t pos, char end, std::string& why) {
+    return Decode(s, pos, end, [](char16_t) {}, why);
 }
 
 void AppendUtf16Bytes(std::string& out, std::u16string_view units) {
@@ -159,7 +174,7 @@ bool StartsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
 
 // Hex bytes separated by commas, continued on the next line after a backslash (Wine's parse_hex
 // and the loop around it in load_value).
-bool ParseHexData(Lines* lines, std::string_view line, std::size_t pos, std::string& data,
+bool ParseHexData(Lines* lines, std::string_view line, std::size_t pos, std::string* data,
                   std::string& why) {
     for (;;) {
         while (pos < line.size() && HexDigit(line[pos]) >= 0) {
@@ -171,7 +186,7 @@ bool ParseHexData(Lines* lines, std::string_view line, std::size_t pos, std::str
                     return false;
                 }
             }
-            data.push_back(static_cast<char>(value));
+            if (data) data->push_back(static_cast<char>(value));
             pos = SkipSpace(line, pos);
             if (pos < line.size() && line[pos] == ',') ++pos;
             pos = SkipSpace(line, pos);
@@ -191,14 +206,15 @@ bool ParseHexData(Lines* lines, std::string_view line, std::size_t pos, std::str
 }
 
 // One value line (and its continuation lines), as Wine's load_value reads it.
-bool ParseValue(Lines* lines, std::string_view line, Value& value, std::string& why) {
+// With keep false the value is only checked: its name and data are not filled in.
+bool ParseValue(Lines* lines, std::string_view line, Value& value, bool keep, std::string& why) {
     value.data.clear();
     std::size_t pos = 0;
     if (line[0] == '@') {
         value.name.clear();
         pos = 1;
     } else {
-        pos = Unescape(line, 1, '"', value.name, why);
+        pos = keep ? Unescape(line, 1, '"', value.name, why) : SkipEscaped(line, 1, '"', why);
         if (pos == std::string_view::npos) return false;
     }
     pos = SkipSpace(line, pos);
@@ -215,14 +231,17 @@ bool ParseValue(Lines* lines, std::string_view line, Value& value, std::string& 
         if (!StartsWith(line, pos, form.tag)) continue;
         value.type = form.type;
         std::u16string units;
-        pos = Unescape(line, pos + form.tag.size(), '"', units, why);
+        pos = keep ? Unescape(line, pos + form.tag.size(), '"', units, why)
+                   : SkipEscaped(line, pos + form.tag.size(), '"', why);
         if (pos == std::string_view::npos) return false;
         if (!OnlySpaceFrom(line, pos)) {
             why = "unexpected text after a string value";
             return false;
         }
-        units.push_back(0);
-        AppendUtf16Bytes(value.data, units);
+        if (keep) {
+            units.push_back(0);
+            AppendUtf16Bytes(value.data, units);
+        }
         return true;
     }
     if (StartsWith(line, pos, "dword:")) {
@@ -246,7 +265,7 @@ bool ParseValue(Lines* lines, std::string_view line, Value& value, std::string& 
     }
     if (StartsWith(line, pos, "hex:")) {
         value.type = kRegBinary;
-        return ParseHexData(lines, line, pos + 4, value.data, why);
+        return ParseHexData(lines, line, pos + 4, keep ? &value.data : nullptr, why);
     }
     if (StartsWith(line, pos, "hex(")) {
         pos += 4;
@@ -259,7 +278,7 @@ bool ParseValue(Lines* lines, std::string_view line, Value& value, std::string& 
             return false;
         }
         value.type = static_cast<DWORD>(type);
-        return ParseHexData(lines, line, pos + 2, value.data, why);
+        return ParseHexData(lines, line, pos + 2, keep ? &value.data : nullptr, why);
     }
     why = "a value of unknown type";
     return false;
@@ -372,7 +391,7 @@ private:
 
     bool KeyLine(std::string_view line) {
         FinishBlock();
-        std::u16string path;
+        std::u16string& path = path_;
         std::size_t pos = Unescape(line, 1, ']', path, why_);
         if (pos == std::string_view::npos) return false;
         pos = SkipSpace(line, pos);
@@ -437,7 +456,7 @@ private:
 
     bool ValueLine(std::string_view line) {
         if (!current_) return Fail("a value before the first key");
-        if (!ParseValue(&lines_, line, scratch_, why_)) return false;
+        if (!ParseValue(&lines_, line, scratch_, merging_, why_)) return false;
         blockEnd_ = lines_.End();
         if (merging_) ValueSet(*current_->values).Put(scratch_);
         return true;
@@ -476,6 +495,7 @@ private:
     bool merging_ = false;
     std::size_t blockStart_ = 0, blockEnd_ = 0, headerEnd_ = 0;
     Value scratch_;
+    std::u16string path_;
     std::string why_;
 };
 
@@ -525,7 +545,7 @@ void ParseBlockValues(std::string_view block, std::vector<Value>& values) {
     while (lines.Next(line)) {
         line = TrimLeft(line);
         if (line.empty() || (line[0] != '@' && line[0] != '"')) continue;
-        if (ParseValue(&lines, line, value, why)) set.Put(value);
+        if (ParseValue(&lines, line, value, true, why)) set.Put(value);
     }
 }
 

@@ -169,19 +169,21 @@ std::string ReadWholeFile(const std::string& path, const std::string& prefix) {
     if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0)
         throw StoreError("Cannot read " + Quoted(path) + " of " + PrefixMessage(prefix) + ": " +
                          ErrnoText(errno) + ". Check that you may read it, then try again.");
-    std::string text;
-    text.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[1 << 16];
+    // Read straight into the text; a file that grows meanwhile is read to its end.
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (used == text.size()) text.resize(text.size() + (1 << 16));
+        const ssize_t n = ::read(fd.Get(), text.data() + used, text.size() - used);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
             throw StoreError("Cannot read " + Quoted(path) + " of " + PrefixMessage(prefix) + ": " +
                              ErrnoText(errno) + ". Nothing was changed; try again.");
         }
-        text.append(buffer, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    text.resize(used);
     return text;
 }
 
