@@ -351,7 +351,10 @@ public:
                 return false;
             }
         }
-        FinishBlock();
+        if (!FinishBlock()) {
+            problem = {lines_.Number(), why_};
+            return false;
+        }
         loaded.header = text_.substr(0, headerEnd_);
         return true;
     }
@@ -390,7 +393,7 @@ private:
     }
 
     bool KeyLine(std::string_view line) {
-        FinishBlock();
+        if (!FinishBlock()) return false;
         std::u16string& path = path_;
         std::size_t pos = Unescape(line, 1, ']', path, why_);
         if (pos == std::string_view::npos) return false;
@@ -481,10 +484,12 @@ private:
         return true;  // other options are Wine's to ignore
     }
 
-    void FinishBlock() {
-        if (!current_ || merging_) return;
+    bool FinishBlock() {
+        if (!current_ || merging_) return true;
+        if (blockEnd_ - blockStart_ > 0xFFFFFFFFu) return Fail("a key block larger than 4 GB");
         current_->raw = text_.data() + blockStart_;
         current_->rawSize = static_cast<std::uint32_t>(blockEnd_ - blockStart_);
+        return true;
     }
 
     Tree& tree_;

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -391,7 +392,13 @@ std::string DefaultWinePrefix() {
 }
 
 std::unique_ptr<WinePrefixStore> WinePrefixStore::Open(const std::string& prefix) {
-    return std::make_unique<PrefixStore>(WithoutTrailingSlashes(prefix));
+    const std::string path = WithoutTrailingSlashes(prefix);
+    try {
+        return std::make_unique<PrefixStore>(path);
+    } catch (const std::bad_alloc&) {
+        throw StoreError("There is not enough memory to load the registry of the Wine prefix " + Quoted(path) +
+                         ". Nothing was changed; close other programs, then try again.");
+    }
 }
 
 }  // namespace platform
