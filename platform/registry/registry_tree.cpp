@@ -68,6 +68,12 @@ Key& Tree::Child(Key& parent, std::u16string_view name) {
     return key;
 }
 
+Key& Tree::AppendChild(Key& parent, std::u16string_view name) {
+    Key& key = NewKey(parent.hive, name, &parent);
+    parent.subkeys.push_back(&key);
+    return key;
+}
+
 void Tree::Unlink(Key& key) {
     if (!key.parent) return;
     auto& subs = key.parent->subkeys;

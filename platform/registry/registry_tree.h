@@ -57,6 +57,8 @@ public:
     static Key* FindChild(const Key& parent, std::u16string_view name);
     // The subkey of this name, created in its sorted place when missing.
     Key& Child(Key& parent, std::u16string_view name);
+    // A new subkey added last, whatever its name; the caller restores the order.
+    Key& AppendChild(Key& parent, std::u16string_view name);
     // Removes a key that has no subkeys from its parent; the key object lives on, marked
     // deleted, so handles on it stay safe.
     void Unlink(Key& key);

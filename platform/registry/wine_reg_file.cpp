@@ -284,6 +284,12 @@ bool ParseValue(Lines* lines, std::string_view line, Value& value, bool keep, st
     return false;
 }
 
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) c = text::ToLowerWine(c);
+    return out;
+}
+
 // Adds a value, or replaces the one of the same name (a name given twice: the later wins, in
 // the earlier one's place, as in Wine).
 class ValueSet {
@@ -311,12 +317,6 @@ private:
         existing.type = value.type;
         existing.data = value.data;
     }
-    static std::u16string Folded(std::u16string_view name) {
-        std::u16string out(name);
-        for (char16_t& c : out) c = text::ToLowerWine(c);
-        return out;
-    }
-
     std::vector<Value>& values_;
     std::unordered_map<std::u16string, std::size_t> index_;
 };
@@ -355,6 +355,7 @@ public:
             problem = {lines_.Number(), why_};
             return false;
         }
+        SortUnsorted();
         loaded.header = text_.substr(0, headerEnd_);
         return true;
     }
@@ -441,7 +442,7 @@ private:
                     ++depth;
                 } else {
                     stack_.resize(depth + 1);
-                    stack_.push_back(&tree_.Child(*stack_[depth], part));
+                    stack_.push_back(&ChildOf(*stack_[depth], part));
                     ++depth;
                 }
             }
@@ -449,6 +450,34 @@ private:
         }
         stack_.resize(depth + 1);
         return stack_.back();
+    }
+
+    // The subkey of this name, created when missing. Siblings come in order in any file Wine
+    // wrote; a long list given out of order is appended to and sorted once the file is read,
+    // so that such a file cannot make the load quadratic.
+    Key& ChildOf(Key& parent, std::u16string_view name) {
+        auto unsorted = unsorted_.find(&parent);
+        if (unsorted == unsorted_.end()) {
+            auto& subs = parent.subkeys;
+            if (subs.size() < kSortedInsertLimit || text::CompareNames(subs.back()->name, name) < 0)
+                return tree_.Child(parent, name);
+            if (Key* existing = Tree::FindChild(parent, name)) return *existing;
+            unsorted = unsorted_.emplace(&parent, std::unordered_map<std::u16string, Key*>()).first;
+            for (Key* sub : subs) unsorted->second.emplace(Folded(sub->name), sub);
+        }
+        std::u16string folded = Folded(name);
+        if (auto it = unsorted->second.find(folded); it != unsorted->second.end()) return *it->second;
+        Key& key = tree_.AppendChild(parent, name);
+        unsorted->second.emplace(std::move(folded), &key);
+        return key;
+    }
+
+    void SortUnsorted() {
+        for (auto& [parent, names] : unsorted_)
+            std::sort(parent->subkeys.begin(), parent->subkeys.end(), [](const Key* a, const Key* b) {
+                return text::CompareNames(a->name, b->name) < 0;
+            });
+        unsorted_.clear();
     }
 
     static void SetTime(Key& key, std::uint64_t time) {
@@ -499,6 +528,8 @@ private:
     Key* current_ = nullptr;
     bool merging_ = false;
     std::size_t blockStart_ = 0, blockEnd_ = 0, headerEnd_ = 0;
+    static constexpr std::size_t kSortedInsertLimit = 256;
+    std::unordered_map<Key*, std::unordered_map<std::u16string, Key*>> unsorted_;
     Value scratch_;
     std::u16string path_;
     std::string why_;

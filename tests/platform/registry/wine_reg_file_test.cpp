@@ -195,6 +195,26 @@ TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
     EXPECT_STREQ(cls, "Cl\"s");
 }
 
+TEST_F(LoadedRegistry, SortsSiblingsGivenOutOfOrderAndMergesThem) {
+    // Past a few hundred siblings the loader appends and sorts at the end; the result must be
+    // the same as inserting in order.
+    std::string text = kHeader;
+    for (int i = 2999; i >= 0; --i) text += "\n[List\\\\K" + std::to_string(i) + "] 1\n\"n\"=dword:0000000" + std::to_string(i % 10) + "\n";
+    text += "\n[LIST\\\\k1500] 1\n\"late\"=\"x\"\n\n[List\\\\_first] 1\n";
+    ASSERT_TRUE(Load(text)) << problem.what;
+    const std::vector<std::string> names = Subkeys("List");
+    ASSERT_EQ(names.size(), 3001u);
+    EXPECT_EQ(names[0], "_first");
+    EXPECT_EQ(names[1], "K0");
+    EXPECT_EQ(names[2], "K1");
+    EXPECT_EQ(names[3], "K10");
+    for (std::size_t i = 1; i < names.size(); ++i)
+        EXPECT_LT(platform::text::CompareNames(platform::text::FromCp1252(names[i - 1]),
+                                               platform::text::FromCp1252(names[i])), 0) << names[i];
+    EXPECT_EQ(Query("List\\K1500", "late"), std::string("x", 2));
+    EXPECT_EQ(Query("List\\K1500", "n"), std::string("\0\0\0\0", 4));
+}
+
 TEST(WineRegFileLoader, RefusesMalformedFilesWithTheLine) {
     struct Case {
         std::string body;  // after the header's four lines
