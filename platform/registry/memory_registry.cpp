@@ -86,6 +86,17 @@ std::string WideData(DWORD type, std::string_view bytes) {
     return out;
 }
 
+// A key or value name as the narrow functions give it out. A NUL inside a name (Wine's files
+// can hold one) becomes '?', as an unmappable character does: passed back to RegOpenKeyExA
+// the name would otherwise stop at the NUL and open the parent again, and a tree walk
+// would never end.
+std::string NarrowName(std::u16string_view name) {
+    std::string out = text::ToCp1252(name);
+    for (char& c : out)
+        if (c == '\0') c = '?';
+    return out;
+}
+
 // Copies a name into a caller's buffer of *size characters (NUL included), as the Enum
 // functions do: 234 with the length needed when it does not fit.
 LONG CopyName(const std::string& name, char* buffer, DWORD* size) {
@@ -327,7 +338,7 @@ LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nam
     }
     if (index >= parent->subkeys.size()) return kErrorNoMoreItems;
     const Key& sub = *parent->subkeys[index];
-    if (LONG rc = CopyName(text::ToCp1252(sub.name), name, nameSize); rc != kErrorSuccess) return rc;
+    if (LONG rc = CopyName(NarrowName(sub.name), name, nameSize); rc != kErrorSuccess) return rc;
     if (className && classSize && *classSize > 0) {
         const std::string cls = sub.className ? text::ToCp1252(*sub.className) : std::string();
         if (LONG rc = CopyName(cls, className, classSize); rc != kErrorSuccess) return rc;
@@ -343,7 +354,7 @@ LONG MemoryRegistry::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nam
     const std::vector<Value>& values = state_->tree.Values(*target);
     if (index >= values.size()) return kErrorNoMoreItems;
     const Value& value = values[index];
-    if (LONG rc = CopyName(text::ToCp1252(value.name), name, nameSize); rc != kErrorSuccess) return rc;
+    if (LONG rc = CopyName(NarrowName(value.name), name, nameSize); rc != kErrorSuccess) return rc;
     return CopyData(value, type, data, dataSize);
 }
 

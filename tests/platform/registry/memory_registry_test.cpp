@@ -200,6 +200,13 @@ TEST_F(MemoryRegistryTest, NarrowTextIsWindows1252) {
     DWORD nameSize = sizeof name;
     EXPECT_EQ(reg.RegEnumKeyExA(kHkeyLocalMachine, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(name, "?x");
+    // A NUL inside a name would cut it short and make a walk open the parent again.
+    tree.Child(tree.Root(detail::Hive::kMachine), std::u16string(u"\0y", 2));
+    nameSize = sizeof name;
+    EXPECT_EQ(reg.RegEnumKeyExA(kHkeyLocalMachine, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_STREQ(name, "?y");
+    HKEY key2 = 0;
+    EXPECT_EQ(reg.RegOpenKeyExA(kHkeyLocalMachine, name, 0, 0x3F, &key2), kErrorFileNotFound);
 }
 
 TEST_F(MemoryRegistryTest, DeletesOnlyKeysWithoutSubkeys) {
