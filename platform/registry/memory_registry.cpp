@@ -36,12 +36,6 @@ std::vector<std::u16string> SplitPath(std::string_view path) {
     return parts;
 }
 
-std::u16string Folded(std::u16string_view name) {
-    std::u16string out(name);
-    for (char16_t& c : out) c = text::ToLowerWine(c);
-    return out;
-}
-
 // A key's place for fault matching: its hive and its lowercased path from the hive root.
 struct Place {
     Hive hive = Hive::kMachine;
@@ -49,7 +43,7 @@ struct Place {
 
     void Append(std::u16string_view name) {
         if (!path.empty()) path.push_back(u'\\');
-        path += Folded(name);
+        path += text::FoldWine(name);
     }
     bool operator==(const Place& other) const { return hive == other.hive && path == other.path; }
 };

@@ -111,6 +111,12 @@ std::string ToCp1252(std::u16string_view wide) {
 
 char16_t ToLowerWine(char16_t unit) { return Table().Lower(unit); }
 
+std::u16string FoldWine(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) c = ToLowerWine(c);
+    return out;
+}
+
 int CompareNames(std::u16string_view a, std::u16string_view b) {
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < common; ++i) {

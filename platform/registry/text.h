@@ -21,6 +21,8 @@ std::string ToCp1252(std::u16string_view wide);
 // Wine's lowercase mapping (its l_intl.nls table when Wine is installed; otherwise a built-in
 // table for the Latin, Greek and Cyrillic letters).
 char16_t ToLowerWine(char16_t unit);
+// The whole name lowercased as Wine compares it: a key for lookups that ignore case.
+std::u16string FoldWine(std::u16string_view name);
 
 // Wine's order of names: unit by unit after lowercasing, a prefix before the longer name.
 int CompareNames(std::u16string_view a, std::u16string_view b);

@@ -284,12 +284,6 @@ bool ParseValue(Lines* lines, std::string_view line, Value& value, bool keep, st
     return false;
 }
 
-std::u16string Folded(std::u16string_view name) {
-    std::u16string out(name);
-    for (char16_t& c : out) c = text::ToLowerWine(c);
-    return out;
-}
-
 // Adds a value, or replaces the one of the same name (a name given twice: the later wins, in
 // the earlier one's place, as in Wine).
 class ValueSet {
@@ -297,13 +291,13 @@ public:
     explicit ValueSet(std::vector<Value>& values) : values_(values) {}
 
     void Put(const Value& value) {
-        const std::u16string key = Folded(value.name);
+        const std::u16string key = text::FoldWine(value.name);
         if (values_.size() < kIndexFrom) {
             for (Value& existing : values_)
                 if (text::NamesEqual(existing.name, value.name)) return Replace(existing, value);
         } else {
             if (index_.empty())
-                for (std::size_t i = 0; i < values_.size(); ++i) index_.emplace(Folded(values_[i].name), i);
+                for (std::size_t i = 0; i < values_.size(); ++i) index_.emplace(text::FoldWine(values_[i].name), i);
             if (auto it = index_.find(key); it != index_.end()) return Replace(values_[it->second], value);
             index_.emplace(key, values_.size());
         }
@@ -463,9 +457,9 @@ private:
                 return tree_.Child(parent, name);
             if (Key* existing = Tree::FindChild(parent, name)) return *existing;
             unsorted = unsorted_.emplace(&parent, std::unordered_map<std::u16string, Key*>()).first;
-            for (Key* sub : subs) unsorted->second.emplace(Folded(sub->name), sub);
+            for (Key* sub : subs) unsorted->second.emplace(text::FoldWine(sub->name), sub);
         }
-        std::u16string folded = Folded(name);
+        std::u16string folded = text::FoldWine(name);
         if (auto it = unsorted->second.find(folded); it != unsorted->second.end()) return *it->second;
         Key& key = tree_.AppendChild(parent, name);
         unsorted->second.emplace(std::move(folded), &key);
