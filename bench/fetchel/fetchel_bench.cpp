@@ -3,7 +3,7 @@
 //     beside `curl -o` of the same URL in the same run;
 //  2. taFindCacheEntry in a URL cache of 10,000 entries (a generated, valid index file).
 //
-// Usage: fetchel_bench [megabytes (default 1024)] [rounds (default 5)]
+// Usage: bench_fetchel [megabytes (default 1024)] [rounds (default 5)]
 #include "fetchel.h"
 #include "index_builder.h"
 #include "loopback_server.h"

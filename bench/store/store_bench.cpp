@@ -1,7 +1,7 @@
 // Loads and saves a generated Wine prefix of about 1,000,000 keys and 100 MB through the store,
 // and prints the speed of each and the peak memory of the process.
 //
-//   store_bench [groups] [folder]
+//   bench_store [groups] [folder]
 //
 // Each group is a suite's class registration of three keys under Software\Classes.
 #include "platform/registry/wine_store.h"
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         const double peak = PeakMegabytes();
         std::printf("peak memory: %.1f MB = %.2f x the files' size\n", peak, peak / megabytes);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "store_bench: %s\n", e.what());
+        std::fprintf(stderr, "bench_store: %s\n", e.what());
         std::filesystem::remove_all(folder);
         return 1;
     }

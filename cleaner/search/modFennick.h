@@ -67,7 +67,7 @@ public:
     void SearchInterfaces();
     void SearchTypeLibs();
 
-    // --- Removal (the file access behind the backup is added by the removal work).
+    // --- Removal of what the searches found, of the settings, and the silent removal.
     void RemoveFoundKeys(const std::string& backupPath);
     void RemoveSettings(const std::string& backupPath, bool& startNewFile);
     void RemoveSuiteKeys(const std::string& commandLine);
