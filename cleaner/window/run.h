@@ -34,10 +34,11 @@ public:
     // A modal question with OK and Cancel, no icon, title "Tarvo Fennick", OK the default.
     virtual Answer Ask(const std::string& question) = 0;
 
-    // Takes the window off the screen, then ends the program at once (after the registry's
-    // changed files are saved). Does not return in the program; a test's window may return,
-    // and the run then stops where it is.
+    // Takes the window off the screen.
     virtual void UnloadWindow() = 0;
+    // Ends the program at once (after the registry's changed files are saved) and does not
+    // return. A test's window may return instead; the run is then not stopped by it and goes
+    // on with its next step, so a test that needs the run to stop there has to stop it itself.
     virtual void EndProgram() = 0;
 };
 
