@@ -14,6 +14,7 @@
 #include <QTextDocument>
 #include <QPushButton>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -169,11 +170,18 @@ void frmFennick::CreateControls() {
                                                                   QStringLiteral("\n")));
 }
 
-// Tab moves through the controls that take the focus in the order of their tab indices.
+// Tab moves through the controls that take the focus in the order of the tab indices they were
+// placed with, and the first of them has the focus when the window opens.
 void frmFennick::SetTabOrder() {
-    std::vector<QWidget*> chain = {txtKeyWord, txtRegistryHive, txtStatus, cmdCancel,
-                                   cmdRemove,  txtKeyFile,      txtRegFile, Text1,
-                                   Text2,      Check1,          Check2,     Text3};
+    std::vector<QWidget*> chain;
+    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (control->property("TabIndex").isValid() && (control->focusPolicy() & Qt::TabFocus)) {
+            chain.push_back(control);
+        }
+    }
+    std::sort(chain.begin(), chain.end(), [](const QWidget* a, const QWidget* b) {
+        return a->property("TabIndex").toInt() < b->property("TabIndex").toInt();
+    });
     for (std::size_t i = 1; i < chain.size(); ++i) {
         QWidget::setTabOrder(chain[i - 1], chain[i]);
     }

@@ -168,6 +168,7 @@ TEST(FrmFennickLayout, TabMovesByTabIndex) {
         at = at->nextInFocusChain();
     } while (at != window.txtKeyWord && chain.size() < 40);
     EXPECT_EQ(chain, expected);
+    EXPECT_EQ(window.focusWidget(), window.txtKeyWord);  // the lowest index has the focus first
 }
 
 // --- The window at work.
