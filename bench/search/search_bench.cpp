@@ -4,7 +4,7 @@
 // enumerations, no comparison), and, for scale, what comparing one keyword at a time against
 // the cached texts would cost. Prints figures; asserts nothing.
 #include "cleaner/registry/modRegFuncs.h"
-#include "cleaner/search/case_fold.h"
+#include "cleaner/registry/case_fold.h"
 #include "cleaner/search/modFennick.h"
 #include "cleaner/search/pattern_set.h"
 #include "platform/registry/memory_registry.h"

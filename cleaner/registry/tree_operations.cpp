@@ -7,11 +7,11 @@
 #include "cleaner/registry/modRegFuncs.h"
 
 #include "cleaner/registry/backup_format.h"
+#include "cleaner/registry/case_fold.h"
 #include "cleaner/registry/failure_reports.h"
 #include "cleaner/registry/layer_internal.h"
 
 #include <cstddef>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,38 +22,6 @@ namespace {
 using platform::LONG;
 
 constexpr const char* kTreeFailureLabel = "Delete - error #";
-
-// Letter case folded as Windows-1252 knows it: A-Z, the accented capitals, and the four
-// capitals that code page keeps in 0x80-0x9F.
-unsigned char FoldCase(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) {
-        return static_cast<unsigned char>(u + 0x20);
-    }
-    switch (u) {
-        case 0x8A: return 0x9A;  // S with caron
-        case 0x8C: return 0x9C;  // OE
-        case 0x8E: return 0x9E;  // Z with caron
-        case 0x9F: return 0xFF;  // Y with diaeresis
-        default: return u;
-    }
-}
-
-bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
-    if (part.size() > text.size()) {
-        return false;
-    }
-    for (std::size_t start = 0; start + part.size() <= text.size(); ++start) {
-        std::size_t i = 0;
-        while (i < part.size() && FoldCase(text[start + i]) == FoldCase(part[i])) {
-            ++i;
-        }
-        if (i == part.size()) {
-            return true;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -224,6 +192,7 @@ bool modRegFuncs::RegFindSubkeyValue(HKEY root, const std::string& part,
         std::vector<Level> levels;
         levels.push_back(Level(std::move(start)));
 
+        const std::string foldedPart = FoldCase(part);
         std::string name;
         while (!levels.empty()) {
             Level& level = levels.back();
@@ -236,7 +205,7 @@ bool modRegFuncs::RegFindSubkeyValue(HKEY root, const std::string& part,
                     continue;
                 }
                 HKEY child = 0;
-                if (ContainsIgnoringCase(name, part)) {
+                if (FoldCase(name).find(foldedPart) != std::string::npos) {
                     // A matching subkey gives its default value; its own subkeys are not searched.
                     if (RegOpen(level.key.Get(), name, std::string(), child)) {
                         detail::ScopedKey match(api_, child);

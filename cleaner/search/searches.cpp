@@ -5,7 +5,7 @@
 // over the cache, so a long keyword list costs little more than a short one. The records appended
 // to FoundKeys, their order, the yields and the texts shown are those of comparing one keyword at
 // a time.
-#include "cleaner/search/case_fold.h"
+#include "cleaner/registry/case_fold.h"
 #include "cleaner/search/modFennick.h"
 #include "cleaner/search/pattern_set.h"
 

@@ -1,6 +1,6 @@
 // The case folding and the all-patterns-at-once matcher behind the searches' comparisons,
 // checked against the plain one-pattern-at-a-time rule.
-#include "cleaner/search/case_fold.h"
+#include "cleaner/registry/case_fold.h"
 #include "cleaner/search/pattern_set.h"
 
 #include <gtest/gtest.h>

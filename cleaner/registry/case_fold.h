@@ -1,4 +1,5 @@
-// Case folding for the searches' "occurs anywhere, regardless of case" rule.
+// Case folding for every "occurs anywhere, regardless of case" comparison of the cleaner: the
+// searches' keyword matches and the registry layer's search for a subkey by part of its name.
 //
 // Registry text reaches the cleaner as narrow Windows-1252 bytes, so letters are folded the way
 // Windows folds that code page (CharLowerA on code page 1252): A-Z, the accented capitals
@@ -7,8 +8,8 @@
 // sharp s and micro sign included, stays as it is. One byte maps to one byte, so a folded text
 // has the same length as the original and positions agree.
 //
-// Folding happens once per text, when the text enters a search's cache; comparisons then work
-// on folded bytes only.
+// The searches fold each text once, when it enters their cache; comparisons then work on folded
+// bytes only.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "cleaner/search/case_fold.h"
+#include "cleaner/registry/case_fold.h"
 
 #include <array>
 
