@@ -3,8 +3,8 @@
 // A registry failure report names the operation, its subject, the platform's result code and
 // the system's text for it. An unexpected-failure report is shown for anything else that goes
 // wrong inside an operation (memory, an index that cannot advance, a text that cannot grow);
-// the numbers and wordings of those failures are defined here, in the style of the run-time
-// messages that users of the original tool know.
+// the numbers and wordings of those failures are defined here, after the classic Basic
+// run-time's own error numbers (5, 6, 7, 51).
 #pragma once
 
 #include <cstdint>

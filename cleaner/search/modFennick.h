@@ -53,7 +53,7 @@ public:
 
     // --- Run state, program-wide in the window's run.
     bool RunStarted = false;
-    std::vector<Keyword> Keywords;     // numbered from 1 in the texts; index 0 here
+    std::vector<Keyword> Keywords;     // in file order; the first keyword is Keywords[0]
     std::vector<FoundKey> FoundKeys;
     std::int32_t FoundKeyCount = 0;
     void ResetLists();                 // empties FoundKeys, then Keywords
