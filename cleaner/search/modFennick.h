@@ -35,6 +35,12 @@ struct FoundKey {
     std::string TypeLibId;
 };
 
+// The Branch of a class, interface and type-library find. A root-key find carries the key's own
+// name instead; the removal tells them apart by exact, case-sensitive comparison with these.
+inline const std::string kClassBranch = "CLSID\\";
+inline const std::string kInterfaceBranch = "INTERFACE\\";
+inline const std::string kTypeLibBranch = "TYPELIB\\";
+
 // Makes the registry's changes lasting (a Wine prefix: saves its changed files). Each removal
 // operation calls it once at its end, so that what it deleted is kept whatever ends the program.
 class RegistryCommit {

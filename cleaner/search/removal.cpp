@@ -25,9 +25,9 @@ struct KeyAddress {
 
 // The branch names compare exactly, letter case included: in other case they fall to the last row.
 KeyAddress AddressOf(const FoundKey& key) {
-    if (key.Branch == "CLSID\\") return {"CLSID", key.SubKey, key.SubKey};
-    if (key.Branch == "INTERFACE\\") return {"INTERFACE", key.SubKey, key.SubKey};
-    if (key.Branch == "TYPELIB\\") return {"TYPELIB", key.TypeLibId, key.TypeLibId};
+    if (key.Branch == kClassBranch) return {"CLSID", key.SubKey, key.SubKey};
+    if (key.Branch == kInterfaceBranch) return {"INTERFACE", key.SubKey, key.SubKey};
+    if (key.Branch == kTypeLibBranch) return {"TYPELIB", key.TypeLibId, key.TypeLibId};
     return {key.Branch, "", key.Branch};
 }
 

@@ -21,9 +21,6 @@ using platform::kHkeyClassesRoot;
 const std::string kClsid = "CLSID";
 const std::string kInterface = "INTERFACE";
 const std::string kTypeLib = "TYPELIB";
-const std::string kClassBranch = "CLSID\\";
-const std::string kInterfaceBranch = "INTERFACE\\";
-const std::string kTypeLibBranch = "TYPELIB\\";
 const std::string kDefaultValue;  // the empty name reads a key's default value
 
 void Append(modFennick& m, FoundKey key) {
