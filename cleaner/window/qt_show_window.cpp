@@ -21,6 +21,14 @@ namespace cleaner {
 
 int ShowMainWindow(int argc, char** argv, platform::WinePrefixStore* store,
                    const std::string& storeError) {
+    if (!DisplayIsThere() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        // Qt would abort here, with advice to reinstall the program: say what is missing.
+        if (store == nullptr) std::fprintf(stderr, "sorvel: %s\n", storeError.c_str());
+        std::fputs("sorvel: there is no display to show the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set). Start sorvel in a desktop session.\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kReportTitle));
 

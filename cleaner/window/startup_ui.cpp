@@ -3,7 +3,8 @@
 // to standard error instead of shown in boxes.
 #include "cleaner/window/startup.h"
 
-#include <cstdlib>
+#include "cleaner/window/show_window.h"
+
 #include <iostream>
 #include <memory>
 #include <string>
@@ -20,14 +21,6 @@ namespace cleaner {
 namespace {
 
 #ifdef SORVEL_STARTUP_HAS_WINDOW
-bool DisplayIsThere() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
-}
-
 // The registry layer's reports as message boxes titled "sorvel". The toolkit starts with the
 // first report: a run that has nothing to report never touches the display.
 class MessageBoxUi : public RegistryUi {

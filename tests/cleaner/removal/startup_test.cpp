@@ -173,6 +173,24 @@ TEST_F(StartupCommandLineTest, TheProgramWritesARefusalToStandardError) {
     EXPECT_THAT(result.errors, HasSubstr(missing));
 }
 
+TEST_F(StartupCommandLineTest, WithoutADisplayTheWindowModeSaysWhyAndDeletesNothing) {
+    const std::map<std::string, std::optional<std::string>> noDisplay = {
+        {"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}},
+        {"QT_QPA_PLATFORM", {}}};
+    ProgramResult result = RunProgram(SORVEL_PROGRAM, {}, noDisplay);
+    EXPECT_EQ(result.status, 1) << result.errors;  // an ordinary end, not an abort
+    EXPECT_THAT(result.errors, ::testing::AnyOf(HasSubstr("sorvel: there is no display"),
+                                                HasSubstr("sorvel: this build has no window")));
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\My App"));
+
+    // A refused prefix is named too.
+    auto refused = noDisplay;
+    refused["WINEPREFIX"] = prefix.Path() + "/nothing";
+    result = RunProgram(SORVEL_PROGRAM, {}, refused);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_THAT(result.errors, HasSubstr(prefix.Path() + "/nothing"));
+}
+
 // An X server of its own on a free display, ended with the object.
 class XServer {
 public:
