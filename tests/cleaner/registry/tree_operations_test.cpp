@@ -250,6 +250,18 @@ TEST_F(Find, FindsTheLibraryPathInAnyCase) {
     ExpectNoLeaks();
 }
 
+TEST_F(Find, FoldsWindows1252LettersAsTheKeywordMatchesDo) {
+    // E acute and S caron in capitals find their small letters; the multiplication sign is no
+    // capital of the division sign.
+    registry.SetString(kHkcr, "TYPELIB\\{L}\\1.0\\fil\xE9\x9A\xF7", "", "c:\\lib.tlb");
+    EXPECT_TRUE(reg.RegFindSubkeyValue(kHkcr, "FIL\xC9\x8A", "TYPELIB", "{L}", result));
+    EXPECT_EQ(result, "c:\\lib.tlb");
+    result.clear();
+    EXPECT_TRUE(reg.RegFindSubkeyValue(kHkcr, "\xD7", "TYPELIB", "{L}", result));
+    EXPECT_EQ(result, "");
+    ExpectNoMessages();
+}
+
 TEST_F(Find, TheFirstNonEmptyMatchInDepthFirstOrderWins) {
     // 1.0 is searched before 2.0; in 1.0, the empty win32 does not count.
     registry.CreateKey(kHkcr, "TYPELIB\\{L}\\1.0\\0\\win32");
