@@ -1,4 +1,4 @@
-// A build without the Qt window (SORVEL_WINDOW=OFF, or before the window's sources exist) keeps
+// A build without the Qt window (SORVEL_WINDOW=OFF) keeps
 // the command-line mode; started without a command line it says that it has no window. When the
 // window is linked in (SORVEL_HAS_WINDOW), its own ShowMainWindow (qt_show_window.cpp) is used.
 #ifndef SORVEL_HAS_WINDOW
