@@ -138,6 +138,7 @@ struct MemoryRegistry::State {
     std::unordered_map<HKEY, Key*> handles;
     HKEY nextHandle = kFirstHandle;
     std::vector<Fault> openFaults, deleteFaults, enumFaults;
+    bool wow64Node = false;
 
     static bool IsRoot(HKEY key) {
         return key == kHkeyClassesRoot || key == kHkeyCurrentUser || key == kHkeyLocalMachine;
@@ -375,5 +376,9 @@ DWORD MemoryRegistry::FormatMessageA(DWORD flags, const void*, DWORD messageId, 
                                      char* buffer, DWORD size, void*) {
     return FormatSystemText(flags, messageId, buffer, size);
 }
+
+void MemoryRegistry::SetWow64Node(bool present) { state_->wow64Node = present; }
+
+bool MemoryRegistry::HasWow64Node() const { return state_->wow64Node; }
 
 }  // namespace platform

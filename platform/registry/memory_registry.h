@@ -35,6 +35,8 @@ public:
     void SetString(HKEY root, std::string_view path, std::string_view name, std::string_view text);
     void SetDword(HKEY root, std::string_view path, std::string_view name, std::uint32_t value);
     bool KeyExists(HKEY root, std::string_view path) const;
+    // Whether this registry has a 32-bit node (see RegistryApi::HasWow64Node); false at first.
+    void SetWow64Node(bool present);
 
     // --- Fault injection (tests). Each holds until cleared by ClearFaults.
     void FailOpen(HKEY root, std::string_view path, LONG code);    // opening this key gives code
@@ -62,6 +64,7 @@ public:
     LONG RegDeleteKeyA(HKEY key, const char* subKey) override;
     DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                          char* buffer, DWORD size, void* arguments) override;
+    bool HasWow64Node() const override;
 
 private:
     struct State;

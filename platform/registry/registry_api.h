@@ -37,7 +37,11 @@ inline constexpr DWORD kRegExpandSz = 2;
 inline constexpr DWORD kRegBinary = 3;
 inline constexpr DWORD kRegDword = 4;
 inline constexpr DWORD kRegMultiSz = 7;
+inline constexpr DWORD kRegLink = 6;        // a link key's SymbolicLinkValue (UTF-16 target path)
 inline constexpr DWORD kRegQword = 11;
+
+// RegOpenKeyExA options: open a link key itself instead of the key it points to.
+inline constexpr DWORD kRegOptionOpenLink = 0x8;
 
 inline constexpr DWORD kFormatMessageFromSystem = 0x1000;
 
@@ -50,6 +54,9 @@ public:
 
     // Opens subKey below key (a predefined root or an open handle). A null or empty subKey gives
     // a new handle on key itself. 0, or 2 when the key does not exist, or 5/6/1018.
+    // A link key (Wine's #link: its value SymbolicLinkValue, of type REG_LINK, names the target):
+    // Windows opens the target unless options holds kRegOptionOpenLink; the Wine-prefix store
+    // never follows a link and always opens the link key itself.
     virtual LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,
                                HKEY* result) = 0;
 
@@ -87,6 +94,12 @@ public:
     // written without the NUL, or 0 when the code has no text or the buffer is too small.
     virtual DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
                                  DWORD languageId, char* buffer, DWORD size, void* arguments) = 0;
+
+    // True for a 64-bit registry that keeps a 32-bit node beside its own (a prefix whose files
+    // say #arch=win64; 64-bit Windows): 32-bit installers' keys are then below Wow6432Node
+    // (HKEY_CLASSES_ROOT\Wow6432Node, HKEY_LOCAL_MACHINE\Software\Wow6432Node), reached by that
+    // path in this, the 64-bit view.
+    virtual bool HasWow64Node() const = 0;
 };
 
 }  // namespace platform

@@ -287,6 +287,7 @@ public:
                              " disagree about the prefix's architecture (system.reg: " + files_[0].arch +
                              ", user.reg: " + files_[1].arch +
                              "). Nothing was changed; restore the files from a backup, then try again.");
+        registry_.SetWow64Node(files_[0].arch == "win64");
     }
 
     RegistryApi& Registry() override { return registry_; }
@@ -319,6 +320,8 @@ public:
         for (auto& out : written) out->Commit();
         for (HiveFile* file : saved) tree_.MarkSaved(file->hive);
     }
+
+    void Refresh() override {}
 
 private:
     void CheckPrefix() {

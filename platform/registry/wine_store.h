@@ -34,6 +34,10 @@ public:
     // not touched. Throws StoreError and leaves the old files in place when it cannot.
     virtual void Save() = 0;
     virtual bool HasChanges() const = 0;
+    // Makes the registry the one on disc now: a file that another program changed since it was
+    // read is read again. Called between runs, with nothing unsaved. Throws StoreError, as Open
+    // does, when the prefix can no longer be used (its Wine server running, a damaged file).
+    virtual void Refresh() = 0;
     virtual const std::string& Prefix() const = 0;
 };
 

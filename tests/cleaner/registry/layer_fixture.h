@@ -62,6 +62,7 @@ public:
         Count(Op::Open);
         return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
     }
+    bool HasWow64Node() const override { return inner_.HasWow64Node(); }
     LONG RegCloseKey(HKEY key) override {
         Count(Op::Close);
         return inner_.RegCloseKey(key);

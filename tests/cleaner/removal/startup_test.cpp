@@ -130,6 +130,7 @@ public:
         changed = false;
     }
     bool HasChanges() const override { return changed; }
+    void Refresh() override {}
     const std::string& Prefix() const override { return prefix; }
 };
 

@@ -74,6 +74,16 @@ TEST_F(WineStoreTest, ServesBothHivesAndClassesRoot) {
     EXPECT_EQ(reg.RegOpenKeyExA(platform::kHkeyCurrentUser, "Software\\Maker\\Suite", 0, 0x3F, &key), 0);
     reg.RegCloseKey(key);
     EXPECT_FALSE(store->HasChanges());
+    EXPECT_TRUE(reg.HasWow64Node());  // #arch=win64
+}
+
+TEST_F(WineStoreTest, A32BitPrefixHasNo32BitNode) {
+    for (const char* name : {"/system.reg", "/user.reg"}) {
+        std::string text = ReadFile(prefix + name);
+        text.replace(text.find("#arch=win64"), 11, "#arch=win32");
+        WriteFile(prefix + name, text);
+    }
+    EXPECT_FALSE(platform::WinePrefixStore::Open(prefix)->Registry().HasWow64Node());
 }
 
 TEST_F(WineStoreTest, SavesOnlyTheChangedFileAtomically) {
