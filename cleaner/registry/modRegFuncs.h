@@ -33,6 +33,9 @@ public:
     bool RegClose(HKEY handle);
     bool RegGet(HKEY handle, const std::string& valueName, std::string& data);
 
+    // Whether the registry keeps a 32-bit node beside its own (RegistryApi::HasWow64Node).
+    bool HasWow64Node() const { return api_.HasWow64Node(); }
+
     bool RegFirstKey(HKEY handle, std::string& name);
     bool RegNextKey(HKEY handle, std::string& name);
     std::int32_t RegGetKeyIndex() const;
