@@ -31,6 +31,10 @@ public:
 
     bool RegOpen(HKEY root, const std::string& keyPath, const std::string& subKey, HKEY& handle);
     bool RegClose(HKEY handle);
+    // Whether keyPath[\subKey] below root is a link key (Wine's #link: a value SymbolicLinkValue
+    // of type REG_LINK naming another key). Links are the registry's own plumbing: the cleaner
+    // never walks, exports or deletes through them. Silent; false when the key does not open.
+    bool IsLinkKey(HKEY root, const std::string& keyPath, const std::string& subKey);
     bool RegGet(HKEY handle, const std::string& valueName, std::string& data);
 
     // Whether the registry keeps a 32-bit node beside its own (RegistryApi::HasWow64Node).

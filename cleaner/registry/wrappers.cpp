@@ -41,6 +41,24 @@ bool modRegFuncs::RegOpen(HKEY root, const std::string& keyPath, const std::stri
     }
 }
 
+bool modRegFuncs::IsLinkKey(HKEY root, const std::string& keyPath, const std::string& subKey) {
+    try {
+        const std::string path = detail::JoinPath(keyPath, subKey);
+        HKEY opened = 0;
+        if (api_.RegOpenKeyExA(root, path.c_str(), platform::kRegOptionOpenLink,
+                               detail::kOpenAccess, &opened) != platform::kErrorSuccess) {
+            return false;
+        }
+        detail::ScopedKey key(api_, opened);
+        DWORD type = 0;
+        const LONG result =
+            api_.RegQueryValueExA(key.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+        return result == platform::kErrorSuccess && type == platform::kRegLink;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 bool modRegFuncs::RegClose(HKEY handle) {
     try {
         return api_.RegCloseKey(handle) == platform::kErrorSuccess;

@@ -57,6 +57,18 @@ TEST_F(Wrappers, OpenJoinsKeyPathAndSubKeyWithOneBackslash) {
     ExpectNoLeaks();
 }
 
+TEST_F(Wrappers, TellsALinkKeyByItsTypedLinkValue) {
+    registry.SetValue(kHkcr, "Wow6432Node\\TypeLib", "SymbolicLinkValue", platform::kRegLink,
+                      std::string("\\\0R\0", 4));
+    registry.SetString(kHkcr, "Wow6432Node\\Fake", "SymbolicLinkValue", "not a link");
+    EXPECT_TRUE(reg.IsLinkKey(kHkcr, "Wow6432Node", "TypeLib"));
+    EXPECT_FALSE(reg.IsLinkKey(kHkcr, "Wow6432Node", "Fake"));
+    EXPECT_FALSE(reg.IsLinkKey(kHkcr, "Wow6432Node", "Missing"));
+    EXPECT_FALSE(reg.IsLinkKey(kHkcr, "CLSID", "{K}"));
+    ExpectNoMessages();
+    ExpectNoLeaks();
+}
+
 TEST_F(Wrappers, OpenOfAMissingKeyIsSilentAndLeavesTheHandle) {
     HKEY handle = 1234;
     EXPECT_FALSE(reg.RegOpen(kHkcr, "CLSID", "{missing}", handle));
