@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the build, the tests, the benchmarks and the
 # demo need. Does nothing when all of it is already there.
+# `install-deps.sh windows` installs only what scripts/build-windows.sh needs.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config clang
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libcurl4-openssl-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64
-  wine wine64 xvfb xauth x11-utils imagemagick curl python3
+# The Windows programs: the MinGW cross compilers, GoogleTest's sources, Wine to run the tests.
+windows_packages=(
+  cmake ninja-build libgtest-dev libgmock-dev
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
+  wine wine64 zip
 )
+if [ "${1:-}" = windows ]; then
+  packages=("${windows_packages[@]}")
+else
+  packages=(
+    build-essential cmake ninja-build pkg-config clang
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libcurl4-openssl-dev
+    wine wine64 xvfb xauth x11-utils imagemagick curl python3
+    "${windows_packages[@]}"
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

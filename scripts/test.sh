@@ -5,5 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
+bash scripts/build-windows.sh  # its x86_64 tests run under Wine with the others below
 cd build
 ctest --output-on-failure -j "$(nproc)" --timeout 1800
