@@ -6,6 +6,7 @@
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
 #include "platform/files/durable_files.h"
+#include "platform/files/standard_files.h"
 #include "platform/registry/memory_registry.h"
 
 #include <gmock/gmock.h>
@@ -48,7 +49,7 @@ protected:
 
     platform::BackupFiles& Files() {
         if (GetParam() == Kind::Durable) return durable;
-        return cleaner::StandardBackupFiles();
+        return platform::StandardFiles();
     }
     std::string PathOf(const std::string& name) const { return (folder / name).string(); }
 
