@@ -1,6 +1,7 @@
 // The two implementations of the backup's files on the real file system, and the removal with
 // them: a missing folder, a file that fills up (a file-size limit in a child process stands in
-// for a full disc), and a file that ends in whole blocks whatever failed.
+// for a full disc), a file that ends in whole blocks whatever failed, and paths that are no
+// regular file.
 #include "removal_fakes.h"
 
 #include "cleaner/registry/modRegFuncs.h"
@@ -70,6 +71,21 @@ protected:
 
     fs::path folder;
     platform::DurableBackupFiles durable;
+};
+
+// A removal of one found class key, {A}, with the files of the test's writer.
+struct OneKeyRemoval {
+    explicit OneKeyRemoval(platform::BackupFiles& files) {
+        fennick.UseBackupFiles(files);
+        registry.SetString(platform::kHkeyClassesRoot, "CLSID\\{A}", "", "x");
+        fennick.FoundKeys.push_back({"CLSID\\", "", "{A}", ""});
+    }
+    bool KeyThere() const { return registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{A}"); }
+
+    platform::MemoryRegistry registry;
+    RecordingView view;
+    cleaner::modRegFuncs reg{registry, view};
+    cleaner::modFennick fennick{reg, view};
 };
 
 TEST_P(BackupWritersTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
@@ -184,6 +200,47 @@ TEST_P(BackupWritersTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysW
         EXPECT_THAT(message, HasSubstr("the folder \"" + PathOf("gone") + "\" does not exist"));
         EXPECT_THAT(message, HasSubstr("Nothing was deleted"));
     }
+}
+
+TEST_P(BackupWritersTest, APathThatIsNoRegularFileIsRefusedBeforeAnyDelete) {
+    const std::string pipe = PathOf("pipe.reg");
+    const std::string device = PathOf("device.reg");
+    const std::string dangling = PathOf("dangling.reg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", device);
+    fs::create_symlink(PathOf("nowhere/x.reg"), dangling);
+    for (const std::string& path : {pipe, device, dangling}) {
+        OneKeyRemoval removal(Files());
+        removal.fennick.RemoveFoundKeys(path);
+        EXPECT_TRUE(removal.KeyThere()) << path;
+        ASSERT_EQ(removal.view.messages.size(), 1u) << path;
+        EXPECT_THAT(removal.view.messages[0], HasSubstr("\"" + path + "\""));
+        EXPECT_THAT(removal.view.messages[0], HasSubstr("Nothing was deleted"));
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_symlink(device));
+    EXPECT_TRUE(fs::is_symlink(dangling));
+
+    // A link to a regular file is written through and stays a link.
+    std::ofstream(PathOf("target.reg")) << "";
+    fs::create_symlink(PathOf("target.reg"), PathOf("link.reg"));
+    OneKeyRemoval removal(Files());
+    removal.fennick.RemoveFoundKeys(PathOf("link.reg"));
+    EXPECT_FALSE(removal.KeyThere());
+    EXPECT_TRUE(fs::is_symlink(PathOf("link.reg")));
+    EXPECT_THAT(ReadAll(PathOf("target.reg")), HasSubstr("[HKEY_CLASSES_ROOT\\CLSID\\{A}]"));
+}
+
+TEST_P(BackupWritersTest, AStartThatCannotWriteTheHeaderLeavesNoFile) {
+    const std::string path = PathOf("backup.reg");
+    const int result = WithFileSizeLimit(10, [&] {
+        OneKeyRemoval removal(Files());
+        removal.fennick.RemoveFoundKeys(path);
+        if (!removal.KeyThere()) return 1;
+        if (removal.view.messages.size() != 1) return 2;
+        return fs::exists(path) ? 3 : 0;  // no empty file of its own
+    });
+    EXPECT_EQ(result, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWriters, BackupWritersTest,
