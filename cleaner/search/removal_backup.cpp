@@ -2,7 +2,10 @@
 
 #include "cleaner/registry/backup_format.h"
 
+#include <chrono>
+#include <ctime>
 #include <exception>
+#include <string_view>
 #include <utility>
 
 namespace cleaner {
@@ -16,6 +19,11 @@ constexpr const char* kNothingDeleted =
 constexpr const char* kChooseAFile =
     "Nothing was deleted. Choose a new file or an earlier backup file as the backup file, or "
     "leave the file name empty to remove without a backup.";
+
+// An earlier file larger than this holds more than a header and empty lines could make.
+constexpr std::size_t kLongestEmptyBackup = 64 * 1024;
+// Earlier backups of the same second beyond this many are not numbered on.
+constexpr int kMostNamesPerSecond = 99;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -35,6 +43,63 @@ std::string WhyNoBackupThere(const platform::PathFacts& there) {
             break;
     }
     return "is not a regular file but a device, a pipe or a socket";
+}
+
+// Calls onLine for each line of text, lines ended by CR, LF or CR LF.
+template <typename OnLine>
+void ForEachLine(std::string_view text, OnLine onLine) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            onLine(text.substr(start));
+            return;
+        }
+        onLine(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+bool IsHeaderLine(std::string_view line) {
+    bool found = false;
+    ForEachLine(kBackupFileHeader, [&](std::string_view header) { found |= header == line; });
+    return found;
+}
+
+// What a removal that found nothing leaves, a header and empty lines, holds nothing to restore;
+// anything else (key blocks, or a file that was never a backup) is kept. A file that cannot be
+// read counts as holding something.
+bool HoldsSomethingToRestore(platform::BackupFiles& files, const platform::PathFacts& old) {
+    if (old.size == 0) return false;
+    if (old.size > kLongestEmptyBackup) return true;
+    std::string bytes;
+    std::string reason;
+    if (!files.ReadStart(old.file, kLongestEmptyBackup, bytes, reason)) return true;
+    bool holds = false;
+    ForEachLine(bytes, [&](std::string_view line) {
+        holds |= !line.empty() && !IsHeaderLine(line);
+    });
+    return holds;
+}
+
+// The local time a file was last written, as it goes into a file name: 20261208-091500.
+std::string NameStamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const std::tm* local = std::localtime(&seconds);
+    char text[32] = "00000000-000000";
+    if (local != nullptr) std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", local);
+    return text;
+}
+
+// taDeletedRegKeys.reg -> taDeletedRegKeys-20261208-091500.reg (then -2, -3, ... for more
+// files of the same second): beside the file, with its extension, so it still imports as .reg.
+std::string AsideName(const std::string& file, const std::string& stamp, int number) {
+    const std::size_t separator = file.find_last_of("/\\");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    std::size_t dot = file.rfind('.');
+    if (dot == std::string::npos || dot < nameStart) dot = file.size();
+    const std::string count = number > 1 ? "-" + std::to_string(number) : "";
+    return file.substr(0, dot) + "-" + stamp + count + file.substr(dot);
 }
 
 }  // namespace
@@ -68,6 +133,10 @@ bool BackupFile::Start(bool startNewFile) {
     // the start fails after opening it; through a link the file stays, so that the link still
     // leads somewhere.
     removeOnFailure_ = old.kind == Kind::Nothing || (startNewFile && file_ == path_);
+    if (startNewFile && old.kind == Kind::RegularFile && HoldsSomethingToRestore(files_, old)) {
+        if (!KeepAside(old)) return false;
+        removeOnFailure_ = true;
+    }
 
     writer_ = startNewFile ? files_.Create(file_, reason) : files_.Append(file_, reason);
     if (writer_ == nullptr) return FailStart(startNewFile ? "created" : "opened", reason);
@@ -77,15 +146,37 @@ bool BackupFile::Start(bool startNewFile) {
     return true;
 }
 
-// Undoes a start that failed (the file it made goes) and says why. Always false.
+// Undoes a start that failed (the file it made goes, the earlier backup gets its name back)
+// and says why. Always false.
 bool BackupFile::FailStart(const char* failed, const std::string& reason) {
     const bool opened = writer_ != nullptr;
     writer_.reset();
     std::string ignored;
     if (removeOnFailure_ && opened) files_.Remove(file_, ignored);
+    if (!keptAs_.empty() && files_.Rename(keptAs_, file_, ignored)) keptAs_.clear();
     std::string text = "The backup file " + Quoted(path_) + " could not be " + failed + ": " +
                        reason + ".\n" + kNothingDeleted;
+    if (!keptAs_.empty()) text += "\nThe earlier backup is kept as " + Quoted(keptAs_) + ".";
     Report(text);
+    return false;
+}
+
+// Gives the earlier file the first free name that says when it was written.
+bool BackupFile::KeepAside(const platform::PathFacts& old) {
+    const std::string stamp = NameStamp(old.modified);
+    std::string reason = "every name for it is taken";
+    std::string name;
+    for (int number = 1; number <= kMostNamesPerSecond; ++number) {
+        name = AsideName(old.file, stamp, number);
+        platform::PathFacts there;
+        if (!files_.Look(name, there, reason)) break;
+        if (there.kind != Kind::Nothing) continue;
+        if (!files_.Rename(old.file, name, reason)) break;
+        keptAs_ = name;
+        return true;
+    }
+    Report("The backup file " + Quoted(path_) + " holds what an earlier removal took, and it " +
+           "could not be kept as " + Quoted(name) + ": " + reason + ".\n" + kNothingDeleted);
     return false;
 }
 
@@ -108,6 +199,12 @@ void BackupFile::End() {
         if (!closed && !reported_) {
             Report("The backup file " + Quoted(path_) + " could not be closed: " + reason + ".");
         }
+    }
+    if (!keptAs_.empty()) {
+        ui_.ShowMessage("The backup file " + Quoted(path_) +
+                        " held what an earlier removal took; it is kept as " + Quoted(keptAs_) +
+                        ". Import that file to bring those keys back. What this removal took is "
+                        "in " + Quoted(path_) + ".");
     }
 }
 
