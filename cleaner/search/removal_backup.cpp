@@ -22,7 +22,7 @@ constexpr const char* kChooseAFile =
 
 // An earlier file larger than this holds more than a header and empty lines could make.
 constexpr std::size_t kLongestEmptyBackup = 64 * 1024;
-// Earlier backups of the same second beyond this many are not numbered on.
+// How many earlier files written in the same second can be kept (-2, -3, ... after the first).
 constexpr int kMostNamesPerSecond = 99;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
