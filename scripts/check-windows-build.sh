@@ -7,7 +7,8 @@ cxx=${MINGW_CXX:-i686-w64-mingw32-g++}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 status=0
-for src in cleaner/registry/*.cpp cleaner/search/*.cpp cleaner/window/run*.cpp; do
+for src in cleaner/registry/*.cpp cleaner/search/*.cpp platform/files/standard_files.cpp \
+           cleaner/window/run*.cpp; do
   [ -e "$src" ] || continue
   if ! "$cxx" -std=c++20 -Wall -Wextra -Werror -I. -c "$src" -o "$out/$(basename "$src").o"; then
     status=1

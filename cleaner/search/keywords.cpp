@@ -1,10 +1,15 @@
-// LoadKeywords: the keyword file, one keyword per line, read as Windows-1252 bytes.
+// LoadKeywords: the keyword file, one keyword per line, read as Windows-1252 bytes; a file that
+// begins with a UTF-8 or UTF-16 byte-order mark is read in that encoding and converted.
 #include "cleaner/search/modFennick.h"
+
+#include "platform/registry/text.h"
 
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <system_error>
 
@@ -71,6 +76,133 @@ bool ReadLines(std::istream& in, OnLine onLine) {
     return true;
 }
 
+// What a byte-order mark at the start of the file says; a file without one is Windows-1252.
+enum class Encoding { Cp1252, Utf8, Utf16Le, Utf16Be };
+
+// Reads the mark and leaves the stream just after it (at the start when there is none).
+Encoding ReadByteOrderMark(std::istream& in) {
+    char start[3] = {};
+    in.read(start, sizeof start);
+    const std::string_view got(start, static_cast<std::size_t>(in.gcount()));
+    in.clear();
+    const auto markedBy = [&](std::string_view mark) {
+        if (got.substr(0, mark.size()) != mark) return false;
+        in.seekg(static_cast<std::streamoff>(mark.size()));
+        return true;
+    };
+    if (markedBy("\xEF\xBB\xBF")) return Encoding::Utf8;
+    if (markedBy("\xFF\xFE")) return Encoding::Utf16Le;
+    if (markedBy("\xFE\xFF")) return Encoding::Utf16Be;
+    in.seekg(0);
+    return Encoding::Cp1252;
+}
+
+// Windows-1252 text built one character at a time, with the numbers of the lines (counted as
+// ReadLines ends them) that hold a character it has no byte for, or bytes that were no text.
+class NarrowText {
+public:
+    void Add(char32_t character, bool valid) {
+        char byte = '?';
+        if (valid && character < 0x10000) byte = platform::text::ToCp1252(char16_t(character));
+        if ((byte == '?' && character != U'?') || !valid) {
+            if (badLines_.empty() || badLines_.back() != line_) badLines_.push_back(line_);
+        }
+        text_.push_back(byte);
+        if (character == U'\r' || (character == U'\n' && !afterCr_)) ++line_;
+        afterCr_ = character == U'\r';
+    }
+    const std::string& Text() const { return text_; }
+    const std::vector<std::size_t>& BadLines() const { return badLines_; }
+
+private:
+    std::string text_;
+    std::vector<std::size_t> badLines_;
+    std::size_t line_ = 1;
+    bool afterCr_ = false;
+};
+
+void DecodeUtf16(std::string_view bytes, bool bigEndian, NarrowText& out) {
+    std::size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        out.Add(bigEndian ? char32_t(first << 8 | second) : char32_t(second << 8 | first), true);
+    }
+    if (i < bytes.size()) out.Add(0, false);  // half a unit at the end
+}
+
+// Decodes UTF-8, refusing what is not: a stray or missing continuation byte, and the overlong
+// forms, which could otherwise smuggle in a character the bytes do not spell.
+void DecodeUtf8(std::string_view bytes, NarrowText& out) {
+    constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                             : lead < 0xF5 ? 4 : 0;
+        if (length == 0) {
+            out.Add(0, false);
+            ++i;
+            continue;
+        }
+        char32_t character = length == 1 ? lead : lead & (0x7Fu >> length);
+        bool valid = true;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
+            if ((next & 0xC0) != 0x80) {
+                valid = false;
+                length = k;
+                break;
+            }
+            character = character << 6 | (next & 0x3Fu);
+        }
+        out.Add(character, valid && character >= kLeast[length]);
+        i += length;
+    }
+}
+
+std::string LineNumbers(const std::vector<std::size_t>& lines) {
+    constexpr std::size_t kShown = 10;
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < kShown; ++i) {
+        if (i > 0) text += i + 1 == lines.size() ? " and " : ", ";
+        text += std::to_string(lines[i]);
+    }
+    if (lines.size() > kShown) text += " and " + std::to_string(lines.size() - kShown) + " more";
+    return text;
+}
+
+std::string UnconvertibleReport(const std::string& fileName, Encoding encoding,
+                                const std::vector<std::size_t>& lines) {
+    const bool one = lines.size() == 1;
+    return std::string(one ? "Line " : "Lines ") + LineNumbers(lines) + " of the keyword file \"" +
+           fileName + "\" (" + (encoding == Encoding::Utf8 ? "UTF-8" : "UTF-16") + " text) " +
+           (one ? "holds a character" : "hold characters") +
+           " that the Windows-1252 code page lacks, and the registry is searched in that code "
+           "page. Nothing was searched. Change or remove " +
+           (one ? "that keyword" : "those keywords") + " and press Remove... again.";
+}
+
+// Hands each line of the file to onLine as Windows-1252 text. A marked file is converted whole
+// first, and a keyword that does not convert is never guessed at: its line goes to badLines and
+// no line is handed on.
+template <class OnLine>
+bool ReadTextLines(std::istream& in, Encoding encoding, std::vector<std::size_t>& badLines,
+                   OnLine onLine) {
+    if (encoding == Encoding::Cp1252) return ReadLines(in, onLine);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    NarrowText narrow;
+    if (encoding == Encoding::Utf8) {
+        DecodeUtf8(bytes, narrow);
+    } else {
+        DecodeUtf16(bytes, encoding == Encoding::Utf16Be, narrow);
+    }
+    badLines = narrow.BadLines();
+    if (!badLines.empty()) return false;
+    std::istringstream text(narrow.Text());
+    return ReadLines(text, onLine);
+}
+
 }  // namespace
 
 bool modFennick::LoadKeywords(const std::string& fileName) {
@@ -84,12 +216,17 @@ bool modFennick::LoadKeywords(const std::string& fileName) {
             if (in.is_open()) {
                 Keywords.clear();
                 std::vector<Keyword> loaded;
-                bool complete = ReadLines(in, [&](const std::string& line) {
+                std::vector<std::size_t> badLines;
+                const Encoding encoding = ReadByteOrderMark(in);
+                bool complete = ReadTextLines(in, encoding, badLines, [&](const std::string& line) {
                     std::string_view text = TrimSpaces(line);
                     if (!text.empty()) {
                         loaded.push_back(Keyword{std::string(text), std::string()});
                     }
                 });
+                if (!badLines.empty()) {
+                    view_.ShowMessage(UnconvertibleReport(fileName, encoding, badLines));
+                }
                 if (complete) {
                     Keywords = std::move(loaded);
                     return true;

@@ -7,6 +7,7 @@
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "platform/files/backup_files.h"
+#include "platform/files/standard_files.h"
 
 #include <cstdint>
 #include <string>
@@ -49,10 +50,6 @@ public:
     virtual void CommitRegistry() = 0;
 };
 
-// The backup's files when no other access is chosen: standard-library files, each line flushed
-// to the system (it survives the end of the program, not a power cut).
-platform::BackupFiles& StandardBackupFiles();
-
 class modFennick {
 public:
     modFennick(modRegFuncs& reg, FennickView& view);
@@ -77,7 +74,7 @@ public:
     void RemoveFoundKeys(const std::string& backupPath);
     void RemoveSettings(const std::string& backupPath, bool& startNewFile);
     void RemoveSuiteKeys(const std::string& commandLine);
-    // What the removal uses besides the registry: the backup's files (StandardBackupFiles()
+    // What the removal uses besides the registry: the backup's files (platform::StandardFiles()
     // unless chosen here) and the commit at the end of each removal operation (none unless set).
     void UseBackupFiles(platform::BackupFiles& files);
     void UseRegistryCommit(RegistryCommit* commit);
@@ -85,7 +82,7 @@ public:
 private:
     modRegFuncs& reg_;
     FennickView& view_;
-    platform::BackupFiles* backupFiles_ = &StandardBackupFiles();
+    platform::BackupFiles* backupFiles_ = &platform::StandardFiles();
     RegistryCommit* registryCommit_ = nullptr;
 };
 

@@ -2,17 +2,105 @@
 
 #include "cleaner/registry/backup_format.h"
 
+#include <chrono>
+#include <ctime>
 #include <exception>
+#include <string_view>
 #include <utility>
 
 namespace cleaner {
 namespace {
 
+using Kind = platform::PathFacts::Kind;
+
 constexpr const char* kNothingDeleted =
     "Nothing was deleted. Choose a backup file in a folder that exists and that you may write "
     "to, or leave the file name empty to remove without a backup.";
+constexpr const char* kChooseAFile =
+    "Nothing was deleted. Choose a new file or an earlier backup file as the backup file, or "
+    "leave the file name empty to remove without a backup.";
+
+// An earlier file larger than this holds more than a header and empty lines could make.
+constexpr std::size_t kLongestEmptyBackup = 64 * 1024;
+// How many earlier files written in the same second can be kept (-2, -3, ... after the first).
+constexpr int kMostNamesPerSecond = 99;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Why nothing can be written at a path, in words that follow "The backup file X"; empty when
+// the path names a regular file or nothing. Writing to a device or pipe keeps no backup, and
+// deleting it to make room would destroy what the user (or the system) had there.
+std::string WhyNoBackupThere(const platform::PathFacts& there) {
+    switch (there.kind) {
+        case Kind::Nothing:
+        case Kind::RegularFile:
+            return "";
+        case Kind::Folder:
+            return "is a folder";
+        case Kind::DanglingLink:
+            return "is a symbolic link to " + Quoted(there.file) + ", which does not exist";
+        case Kind::Other:
+            break;
+    }
+    return "is not a regular file but a device, a pipe or a socket";
+}
+
+// Calls onLine for each line of text, lines ended by CR, LF or CR LF.
+template <typename OnLine>
+void ForEachLine(std::string_view text, OnLine onLine) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            onLine(text.substr(start));
+            return;
+        }
+        onLine(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+bool IsHeaderLine(std::string_view line) {
+    bool found = false;
+    ForEachLine(kBackupFileHeader, [&](std::string_view header) { found |= header == line; });
+    return found;
+}
+
+// What a removal that found nothing leaves, a header and empty lines, holds nothing to restore;
+// anything else (key blocks, or a file that was never a backup) is kept. A file that cannot be
+// read counts as holding something.
+bool HoldsSomethingToRestore(platform::BackupFiles& files, const platform::PathFacts& old) {
+    if (old.size == 0) return false;
+    if (old.size > kLongestEmptyBackup) return true;
+    std::string bytes;
+    std::string reason;
+    if (!files.ReadStart(old.file, kLongestEmptyBackup, bytes, reason)) return true;
+    bool holds = false;
+    ForEachLine(bytes, [&](std::string_view line) {
+        holds |= !line.empty() && !IsHeaderLine(line);
+    });
+    return holds;
+}
+
+// The local time a file was last written, as it goes into a file name: 20261208-091500.
+std::string NameStamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const std::tm* local = std::localtime(&seconds);
+    char text[32] = "00000000-000000";
+    if (local != nullptr) std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", local);
+    return text;
+}
+
+// taDeletedRegKeys.reg -> taDeletedRegKeys-20261208-091500.reg (then -2, -3, ... for more
+// files of the same second): beside the file, with its extension, so it still imports as .reg.
+std::string AsideName(const std::string& file, const std::string& stamp, int number) {
+    const std::size_t separator = file.find_last_of("/\\");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    std::size_t dot = file.rfind('.');
+    if (dot == std::string::npos || dot < nameStart) dot = file.size();
+    const std::string count = number > 1 ? "-" + std::to_string(number) : "";
+    return file.substr(0, dot) + "-" + stamp + count + file.substr(dot);
+}
 
 }  // namespace
 
@@ -21,31 +109,75 @@ BackupFile::BackupFile(platform::BackupFiles& files, const std::string& path, Re
 
 bool BackupFile::Begin(bool startNewFile) {
     if (!Wanted()) return true;
-    std::string reason;
     try {
-        if (startNewFile) {
-            std::string ignored;  // an old file that cannot go shows itself when it is created
-            files_.Remove(path_, ignored);
-            writer_ = files_.Create(path_, reason);
-        } else {
-            writer_ = files_.Append(path_, reason);
-        }
+        return Start(startNewFile);
     } catch (const std::exception& e) {
-        writer_.reset();
-        reason = e.what();
+        return FailStart(startNewFile ? "created" : "opened", e.what());
     }
-    if (writer_ == nullptr) {
-        Report("The backup file " + Quoted(path_) + " could not be " +
-               (startNewFile ? "created" : "opened") + ": " + reason + ".\n" + kNothingDeleted);
-        return false;
-    }
-    if (writer_->Size() == 0 && !writer_->Write(kBackupFileHeader, reason)) {
-        Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
+}
+
+bool BackupFile::Start(bool startNewFile) {
+    std::string reason;
+    platform::PathFacts old;
+    if (!files_.Look(path_, old, reason)) {
+        Report("The backup file " + Quoted(path_) + " could not be looked at: " + reason + ".\n" +
                kNothingDeleted);
-        writer_.reset();
         return false;
+    }
+    if (const std::string why = WhyNoBackupThere(old); !why.empty()) {
+        Report("The backup file " + Quoted(path_) + " " + why + ".\n" + kChooseAFile);
+        return false;
+    }
+    file_ = old.file;
+    // A file made here, or one at the path itself that a new backup emptied, goes again when
+    // the start fails after opening it; through a link the file stays, so that the link still
+    // leads somewhere.
+    removeOnFailure_ = old.kind == Kind::Nothing || (startNewFile && file_ == path_);
+    if (startNewFile && old.kind == Kind::RegularFile && HoldsSomethingToRestore(files_, old)) {
+        if (!KeepAside(old)) return false;
+        removeOnFailure_ = true;
+    }
+
+    writer_ = startNewFile ? files_.Create(file_, reason) : files_.Append(file_, reason);
+    if (writer_ == nullptr) return FailStart(startNewFile ? "created" : "opened", reason);
+    if (writer_->Size() == 0 && !writer_->Write(kBackupFileHeader, reason)) {
+        return FailStart("written", reason);
     }
     return true;
+}
+
+// Undoes a start that failed (the file it made goes, the earlier backup gets its name back)
+// and says why. Always false.
+bool BackupFile::FailStart(const char* failed, const std::string& reason) {
+    const bool opened = writer_ != nullptr;
+    writer_.reset();
+    std::string ignored;
+    if (removeOnFailure_ && opened) files_.Remove(file_, ignored);
+    if (!keptAs_.empty() && files_.Rename(keptAs_, file_, ignored)) keptAs_.clear();
+    std::string text = "The backup file " + Quoted(path_) + " could not be " + failed + ": " +
+                       reason + ".\n" + kNothingDeleted;
+    if (!keptAs_.empty()) text += "\nThe earlier backup is kept as " + Quoted(keptAs_) + ".";
+    Report(text);
+    return false;
+}
+
+// Gives the earlier file the first free name that says when it was written.
+bool BackupFile::KeepAside(const platform::PathFacts& old) {
+    const std::string stamp = NameStamp(old.modified);
+    std::string reason = "every name for it is taken";
+    std::string name;
+    for (int number = 1; number <= kMostNamesPerSecond; ++number) {
+        name = AsideName(old.file, stamp, number);
+        platform::PathFacts there;
+        if (!files_.Look(name, there, reason)) break;
+        if (there.kind != Kind::Nothing) continue;
+        if (!files_.Rename(old.file, name, reason)) break;
+        keptAs_ = name;
+        return true;
+    }
+    Report("The backup file " + Quoted(path_) + " holds what an earlier removal took, and it " +
+           "could not be kept as " + Quoted(name) + ": " + reason + ".\n" + kNothingDeleted);
+    return false;
 }
 
 bool BackupFile::Write(const std::string& text, const std::string& keyName) {
@@ -60,12 +192,19 @@ bool BackupFile::Write(const std::string& text, const std::string& keyName) {
 }
 
 void BackupFile::End() {
-    if (writer_ == nullptr) return;
-    std::string reason;
-    const bool closed = writer_->Close(reason);
-    writer_.reset();
-    if (!closed && !reported_) {
-        Report("The backup file " + Quoted(path_) + " could not be closed: " + reason + ".");
+    if (writer_ != nullptr) {
+        std::string reason;
+        const bool closed = writer_->Close(reason);
+        writer_.reset();
+        if (!closed && !reported_) {
+            Report("The backup file " + Quoted(path_) + " could not be closed: " + reason + ".");
+        }
+    }
+    if (!keptAs_.empty()) {
+        ui_.ShowMessage("The backup file " + Quoted(path_) +
+                        " held what an earlier removal took; it is kept as " + Quoted(keptAs_) +
+                        ". Import that file to bring those keys back. What this removal took is "
+                        "in " + Quoted(path_) + ".");
     }
 }
 

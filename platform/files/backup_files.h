@@ -2,17 +2,37 @@
 // makes sure it is on the disc before it deletes that key, and it must be able to tell the user
 // why a file could not be made or written; tests make those failures happen on purpose.
 //
-// Standard library only: the removal that uses it builds for Windows too. durable_files.h has
-// the implementation that flushes to the disc (POSIX); removal_files.cpp in cleaner/search has
-// a standard-library one.
+// Standard library only: the removal that uses it builds for Windows too. standard_files.h has
+// the implementation with the standard library alone (the one Windows uses), durable_files.h
+// one that also flushes to the disc (POSIX).
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// What is at a path, as the backup needs to know it before writing there.
+struct PathFacts {
+    enum class Kind {
+        Nothing,       // no file of that name
+        RegularFile,   // a regular file, or a symbolic link that leads to one
+        Folder,        // a folder, or a link that leads to one
+        DanglingLink,  // a symbolic link that leads nowhere
+        Other,         // a device, a pipe, a socket
+    };
+    Kind kind = Kind::Nothing;
+    // The file that writing at the path reaches: the path itself, or the file a symbolic link
+    // leads to (where a dangling link points).
+    std::string file;
+    // Of a regular file: its size and when it was last written.
+    std::uint64_t size = 0;
+    std::chrono::system_clock::time_point modified{};
+};
 
 // One file open for writing, closed when destroyed.
 class FileWriter {
@@ -34,6 +54,18 @@ public:
 class BackupFiles {
 public:
     virtual ~BackupFiles() = default;
+
+    // Says what is at path, following symbolic links. False with a reason when that cannot be
+    // told (a folder on the way that may not be read).
+    virtual bool Look(const std::string& path, PathFacts& facts, std::string& reason) = 0;
+
+    // Reads at most limit bytes from the start of the file at path.
+    virtual bool ReadStart(const std::string& path, std::size_t limit, std::string& bytes,
+                           std::string& reason) = 0;
+
+    // Gives the file at from the name to. Never replaces anything already called to: that is a
+    // failure.
+    virtual bool Rename(const std::string& from, const std::string& to, std::string& reason) = 0;
 
     // Deletes the file at path. A path where nothing is counts as done; a folder is not deleted.
     virtual bool Remove(const std::string& path, std::string& reason) = 0;

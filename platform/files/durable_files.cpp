@@ -1,6 +1,7 @@
 #include "platform/files/durable_files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -135,21 +136,18 @@ std::unique_ptr<FileWriter> OpenWriter(const std::string& path, int flags, std::
 
 }  // namespace
 
-bool DurableBackupFiles::Remove(const std::string& path, std::string& reason) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return true;
-        reason = SystemText(errno);
-        return false;
+// Never replaces a file at the new name, not even one that appears between a look and the
+// rename; a file system that cannot promise that gets the standard library's look-then-rename.
+bool DurableBackupFiles::Rename(const std::string& from, const std::string& to,
+                                std::string& reason) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS) {
+            reason = errno == EEXIST ? "\"" + to + "\" is there already" : SystemText(errno);
+            return false;
+        }
+        if (!StandardBackupFiles::Rename(from, to, reason)) return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        reason = "\"" + path + "\" is a folder";
-        return false;
-    }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        reason = SystemText(errno);
-        return false;
-    }
+    SyncFolderOf(to);
     return true;
 }
 

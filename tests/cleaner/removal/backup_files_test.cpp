@@ -1,17 +1,22 @@
 // The two implementations of the backup's files on the real file system, and the removal with
 // them: a missing folder, a file that fills up (a file-size limit in a child process stands in
-// for a full disc), and a file that ends in whole blocks whatever failed.
+// for a full disc), a file that ends in whole blocks whatever failed, paths that are no regular
+// file, and an earlier backup that a new one must not destroy.
 #include "removal_fakes.h"
 
+#include "cleaner/registry/backup_format.h"
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
 #include "platform/files/durable_files.h"
+#include "platform/files/standard_files.h"
 #include "platform/registry/memory_registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,7 +53,7 @@ protected:
 
     platform::BackupFiles& Files() {
         if (GetParam() == Kind::Durable) return durable;
-        return cleaner::StandardBackupFiles();
+        return platform::StandardFiles();
     }
     std::string PathOf(const std::string& name) const { return (folder / name).string(); }
 
@@ -69,6 +74,21 @@ protected:
 
     fs::path folder;
     platform::DurableBackupFiles durable;
+};
+
+// A removal of one found class key, {A}, with the files of the test's writer.
+struct OneKeyRemoval {
+    explicit OneKeyRemoval(platform::BackupFiles& files) {
+        fennick.UseBackupFiles(files);
+        registry.SetString(platform::kHkeyClassesRoot, "CLSID\\{A}", "", "x");
+        fennick.FoundKeys.push_back({"CLSID\\", "", "{A}", ""});
+    }
+    bool KeyThere() const { return registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{A}"); }
+
+    platform::MemoryRegistry registry;
+    RecordingView view;
+    cleaner::modRegFuncs reg{registry, view};
+    cleaner::modFennick fennick{reg, view};
 };
 
 TEST_P(BackupWritersTest, CreateWritesExactBytesAndAppendContinuesAtTheEnd) {
@@ -183,6 +203,88 @@ TEST_P(BackupWritersTest, ABackupInAFolderThatDoesNotExistDeletesNothingAndSaysW
         EXPECT_THAT(message, HasSubstr("the folder \"" + PathOf("gone") + "\" does not exist"));
         EXPECT_THAT(message, HasSubstr("Nothing was deleted"));
     }
+}
+
+TEST_P(BackupWritersTest, APathThatIsNoRegularFileIsRefusedBeforeAnyDelete) {
+    const std::string pipe = PathOf("pipe.reg");
+    const std::string device = PathOf("device.reg");
+    const std::string dangling = PathOf("dangling.reg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", device);
+    fs::create_symlink(PathOf("nowhere/x.reg"), dangling);
+    for (const std::string& path : {pipe, device, dangling}) {
+        OneKeyRemoval removal(Files());
+        removal.fennick.RemoveFoundKeys(path);
+        EXPECT_TRUE(removal.KeyThere()) << path;
+        ASSERT_EQ(removal.view.messages.size(), 1u) << path;
+        EXPECT_THAT(removal.view.messages[0], HasSubstr("\"" + path + "\""));
+        EXPECT_THAT(removal.view.messages[0], HasSubstr("Nothing was deleted"));
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_symlink(device));
+    EXPECT_TRUE(fs::is_symlink(dangling));
+
+    // A link to a regular file is written through and stays a link.
+    std::ofstream(PathOf("target.reg")) << "";
+    fs::create_symlink(PathOf("target.reg"), PathOf("link.reg"));
+    OneKeyRemoval removal(Files());
+    removal.fennick.RemoveFoundKeys(PathOf("link.reg"));
+    EXPECT_FALSE(removal.KeyThere());
+    EXPECT_TRUE(fs::is_symlink(PathOf("link.reg")));
+    EXPECT_THAT(ReadAll(PathOf("target.reg")), HasSubstr("[HKEY_CLASSES_ROOT\\CLSID\\{A}]"));
+}
+
+TEST_P(BackupWritersTest, AStartThatCannotWriteTheHeaderLeavesTheFilesAsTheyWere) {
+    const std::string path = PathOf("backup.reg");
+    const std::string earlier = PathOf("earlier.reg");
+    std::ofstream(earlier) << "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{E}]\r\n";
+    const int result = WithFileSizeLimit(10, [&] {
+        for (const std::string& name : {path, earlier}) {
+            OneKeyRemoval removal(Files());
+            removal.fennick.RemoveFoundKeys(name);
+            if (!removal.KeyThere()) return 1;
+            if (removal.view.messages.size() != 1) return 2;
+        }
+        if (fs::exists(path)) return 3;  // no empty file of its own
+        if (ReadAll(earlier) != "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{E}]\r\n") return 4;
+        return std::distance(fs::directory_iterator(folder), fs::directory_iterator()) == 1 ? 0 : 5;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_P(BackupWritersTest, ANewBackupKeepsAnEarlierOneBesideItNamedByItsTime) {
+    const std::string path = PathOf("backup.reg");
+    OneKeyRemoval first(Files());
+    first.fennick.RemoveFoundKeys(path);
+    const std::string firstBackup = ReadAll(path);
+    ASSERT_THAT(firstBackup, HasSubstr("{A}"));
+    std::tm written{};
+    written.tm_year = 2026 - 1900;
+    written.tm_mon = 11;
+    written.tm_mday = 8;
+    written.tm_hour = 9;
+    written.tm_min = 15;
+    written.tm_isdst = -1;
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(
+                                  std::chrono::system_clock::from_time_t(std::mktime(&written))));
+    std::ofstream(PathOf("backup-20261208-091500.reg")) << "another";
+
+    // Nothing found this time: the new file is the header alone, the first one is kept.
+    OneKeyRemoval second(Files());
+    second.fennick.FoundKeys.clear();
+    second.fennick.RemoveFoundKeys(path);
+    const std::string keptAs = PathOf("backup-20261208-091500-2.reg");
+    EXPECT_EQ(ReadAll(path), std::string(cleaner::kBackupFileHeader));
+    EXPECT_EQ(ReadAll(keptAs), firstBackup);
+    EXPECT_EQ(ReadAll(PathOf("backup-20261208-091500.reg")), "another");
+    ASSERT_EQ(second.view.messages.size(), 1u);
+    EXPECT_THAT(second.view.messages[0], HasSubstr("\"" + keptAs + "\""));
+
+    // A file with nothing to restore is replaced as it was.
+    bool startNewFile = true;
+    second.fennick.RemoveSettings(path, startNewFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 3);
+    EXPECT_EQ(second.view.messages.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWriters, BackupWritersTest,

@@ -31,6 +31,32 @@ public:
     std::optional<int> writesBeforeDiscFull;
     int calls = 0;
 
+    bool Look(const std::string& path, platform::PathFacts& facts, std::string&) override {
+        ++calls;
+        facts = platform::PathFacts{};
+        facts.file = path;
+        if (const auto it = files.find(path); it != files.end()) {
+            facts.kind = platform::PathFacts::Kind::RegularFile;
+            facts.size = it->second.size();
+        }
+        return true;
+    }
+    bool ReadStart(const std::string& path, std::size_t limit, std::string& bytes,
+                   std::string&) override {
+        ++calls;
+        bytes = files[path].substr(0, limit);
+        return true;
+    }
+    bool Rename(const std::string& from, const std::string& to, std::string& reason) override {
+        ++calls;
+        if (files.count(to) != 0) {
+            reason = "it is there already";
+            return false;
+        }
+        files[to] = files[from];
+        files.erase(from);
+        return true;
+    }
     bool Remove(const std::string& path, std::string&) override {
         ++calls;
         files.erase(path);

@@ -1,5 +1,8 @@
-// LoadKeywords on real files: trimming, line ends, odd bytes and sizes, the path rule, failures.
+// LoadKeywords on real files: trimming, line ends, odd bytes and sizes, byte-order marks, the
+// path rule, failures.
 #include "tests/cleaner/search/search_fixture.h"
+
+#include <gmock/gmock.h>
 
 #include <filesystem>
 #include <fstream>
@@ -95,6 +98,36 @@ TEST_F(LoadKeywordsTest, ReadsAMillionLines) {
     EXPECT_EQ(texts.front(), "k0");
     EXPECT_EQ(texts[500000], "k500000");
     EXPECT_EQ(texts.back(), "k999999");
+}
+
+// A byte-order mark and the text after it in UTF-16, little- or big-endian.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+TEST_F(LoadKeywordsTest, AByteOrderMarkSaysHowTheFileIsRead) {
+    const Lines expected{"\xC9" "cole", "\x80" "uro", "Beta"};
+    EXPECT_EQ(Load("\xEF\xBB\xBF\xC3\x89" "cole\r\n\xE2\x82\xAC" "uro\r\n  Beta  \r\n"), expected);
+    for (const bool bigEndian : {false, true}) {
+        EXPECT_EQ(Load(Utf16(u"\u00C9cole\r\n\u20ACuro\r\n  Beta  \r\n", bigEndian)), expected);
+    }
+}
+
+TEST_F(LoadKeywordsTest, AKeywordWithoutAWindows1252FormIsReportedByItsLine) {
+    Write("utf16.txt", Utf16(u"Alpha\r\n\r\n\u03A9mega\r\n", false));
+    Write("utf8.txt", "\xEF\xBB\xBF" "Alpha\n\xC1\x81\n\xF0\x9F\x98\x80\n");  // an overlong 'A'
+    EXPECT_FALSE(fennick.LoadKeywords("utf16.txt"));
+    EXPECT_FALSE(fennick.LoadKeywords("utf8.txt"));
+    ASSERT_EQ(view.calls.size(), 4u);
+    EXPECT_THAT(view.calls[0], ::testing::StartsWith("message:Line 3 of the keyword file \"utf16.txt\""));
+    EXPECT_THAT(view.calls[2], ::testing::StartsWith("message:Lines 2 and 3 of the keyword file"));
+    EXPECT_EQ(view.calls[3], "status:Error opening keywords file");
 }
 
 TEST_F(LoadKeywordsTest, AFileWithoutKeywordsLoadsAnEmptyList) {
