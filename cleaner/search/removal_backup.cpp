@@ -98,8 +98,10 @@ std::string AsideName(const std::string& file, const std::string& stamp, int num
     const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
     std::size_t dot = file.rfind('.');
     if (dot == std::string::npos || dot < nameStart) dot = file.size();
-    const std::string count = number > 1 ? "-" + std::to_string(number) : "";
-    return file.substr(0, dot) + "-" + stamp + count + file.substr(dot);
+    std::string name = file.substr(0, dot);
+    name.append(1, '-').append(stamp);
+    if (number > 1) name.append(1, '-').append(std::to_string(number));
+    return name.append(file, dot, std::string::npos);
 }
 
 }  // namespace
