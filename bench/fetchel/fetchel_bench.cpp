@@ -1,6 +1,7 @@
 // Figures for fetchel:
 //  1. taDownloadFile of a 1 GiB body from a loopback server (generated on the fly, never stored)
-//     beside `curl -o` of the same URL in the same run;
+//     beside `curl -o` of the same URL in the same run, and beside `curl -o` followed by a flush
+//     of the file to disc (what taDownloadFile does before it renames the file into place);
 //  2. taFindCacheEntry in a URL cache of 10,000 entries (a generated, valid index file).
 //
 // Usage: bench_fetchel [megabytes (default 1024)] [rounds (default 5)]
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -78,7 +80,13 @@ Run Download(const std::string& url, const fs::path& target, std::uint64_t bytes
     return {static_cast<double>(bytes) / seconds / 1e6, cpu};
 }
 
-Run Curl(const std::string& url, const fs::path& target, std::uint64_t bytes) {
+// curl -o, timed once when curl has finished and again when the file it wrote is on disc.
+struct CurlRuns {
+    Run plain;
+    Run synced;
+};
+
+CurlRuns Curl(const std::string& url, const fs::path& target, std::uint64_t bytes) {
     const std::string command = "curl -s -f --noproxy '*' -o '" + target.string() + "' '" + url + "'";
     const double cpuBefore = ChildrenCpuSeconds();
     const auto start = Clock::now();
@@ -89,8 +97,18 @@ Run Curl(const std::string& url, const fs::path& target, std::uint64_t bytes) {
         std::fprintf(stderr, "curl failed (status %d)\n", status);
         std::exit(1);
     }
+    const double syncCpuBefore = ThreadCpuSeconds();
+    const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) {
+        std::fprintf(stderr, "cannot flush %s\n", target.c_str());
+        std::exit(1);
+    }
+    close(fd);
+    const double syncedSeconds = Seconds(Clock::now() - start);
+    const double syncCpu = ThreadCpuSeconds() - syncCpuBefore;
     fs::remove(target);
-    return {static_cast<double>(bytes) / seconds / 1e6, cpu};
+    const auto rate = [bytes](double s) { return static_cast<double>(bytes) / s / 1e6; };
+    return {{rate(seconds), cpu}, {rate(syncedSeconds), cpu + syncCpu}};
 }
 
 double Median(std::vector<double> values) {
@@ -105,23 +123,25 @@ void BenchDownload(const fs::path& folder, const char* where, std::uint64_t mega
     const std::uint64_t bytes = megabytes << 20;
     fetchel_test::LoopbackServer server(Generator(bytes));
     const std::string url = server.Url("/body.bin");
-    std::vector<double> oursRate, oursCpu, curlRate, curlCpu;
+    std::vector<double> oursRate, oursCpu, curlRate, curlCpu, syncedRate;
     for (int round = 1; round <= rounds; ++round) {
         const Run ours = Download(url, folder / "ours.bin", bytes);
-        const Run curl = Curl(url, folder / "curl.bin", bytes);
+        const CurlRuns curl = Curl(url, folder / "curl.bin", bytes);
         std::printf("download %llu MiB to %s, round %d: taDownloadFile %.0f MB/s (%.2f s CPU), "
-                    "curl -o %.0f MB/s (%.2f s CPU)\n",
+                    "curl -o %.0f MB/s (%.2f s CPU), curl -o + fsync %.0f MB/s\n",
                     static_cast<unsigned long long>(megabytes), where, round, ours.rate, ours.cpu,
-                    curl.rate, curl.cpu);
+                    curl.plain.rate, curl.plain.cpu, curl.synced.rate);
         oursRate.push_back(ours.rate);
         oursCpu.push_back(ours.cpu);
-        curlRate.push_back(curl.rate);
-        curlCpu.push_back(curl.cpu);
+        curlRate.push_back(curl.plain.rate);
+        curlCpu.push_back(curl.plain.cpu);
+        syncedRate.push_back(curl.synced.rate);
     }
-    std::printf("download to %s, median: taDownloadFile %.0f MB/s, curl -o %.0f MB/s: %.0f%% of curl's "
-                "throughput; CPU %.2f s vs %.2f s\n",
+    std::printf("download to %s, median: taDownloadFile %.0f MB/s, curl -o %.0f MB/s (%.0f%%), "
+                "curl -o + fsync %.0f MB/s (%.0f%%); CPU %.2f s vs %.2f s\n",
                 where, Median(oursRate), Median(curlRate), 100 * Median(oursRate) / Median(curlRate),
-                Median(oursCpu), Median(curlCpu));
+                Median(syncedRate), 100 * Median(oursRate) / Median(syncedRate), Median(oursCpu),
+                Median(curlCpu));
 }
 
 void BenchLookup(const fs::path& folder) {

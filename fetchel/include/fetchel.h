@@ -32,18 +32,38 @@ extern "C" {
 /*
  * Fetches url and stores its body, byte for byte, in the file localPath.
  *
- * Returns 1 when the whole body arrived and was written (an empty body creates no file), 0 on
- * any failure. errorText (at least FETCHEL_ERROR_TEXT_SIZE bytes) is set to the empty string at
- * entry and receives, on failure, either a report
+ * Returns 1 when the whole body arrived and was written, 0 on any failure. A body of 0 bytes
+ * succeeds and leaves no file at localPath: an older file there is removed, so that it cannot
+ * pass for what was fetched. errorText (at least FETCHEL_ERROR_TEXT_SIZE bytes) is set to the
+ * empty string at entry and receives, on failure, either a report
  *     "<step> error code: <WinINet code>\nMessage: <text>\n"
- * with step "InternetOpen", "InternetOpenUrl" or "InternetReadFile", or one of the texts
- * "File Not Accessable or Does Not Exist" (an HTTP status of 400 or more, or the text
- * "404 Object Not Found" in any letter case in the first 1023 bytes of the body),
- * "File Open Failed" or "File Write Failed".
+ * or one of the texts below. The step is the WinINet call that would have failed:
+ *   "InternetOpen"      nothing could be set up (out of memory: code 8, empty message);
+ *   "InternetOpenUrl"   until the head of the final response is in: a refused URL (12005,
+ *                       12006), the name (12007), the connection (12029), a reply that is not
+ *                       HTTP (12152), a failed redirect (12156), a head not complete in time;
+ *   "InternetReadFile"  once the head is in: the connection lost (12030, 12031), the body
+ *                       stalling.
+ * Time: the head (redirects included) must be in within 60 seconds of the start, however it
+ * trickles in; after that each further 1024 bytes of the body must arrive within 60 seconds.
+ * Otherwise the download fails with 12002 at the step it is in.
+ * Texts:
+ *   "File Not Accessable or Does Not Exist"  a final HTTP status outside 200-299 (a 3xx without
+ *       a Location too), or the text "404 Object Not Found" in any letter case in the first
+ *       1023 bytes of the body;
+ *   "File Open Failed"  the file cannot be created (a missing folder, no permission, a name too
+ *       long, a folder in the way, a loop of links). This is checked as soon as the head is in,
+ *       and reported once the first 1023 bytes passed the not-found test: the rest of the body
+ *       is not fetched. Also: a 0-byte body when the older file cannot be removed;
+ *   "File Write Failed"  the file could not be written in full (a full disc).
  *
- * The body is written to a temporary file beside localPath and renamed over it only when it is
- * complete, so a failure never leaves a partial file nor changes an existing one.
- * reserved is ignored.
+ * When localPath is a symbolic link, the file it points to is written (created if missing) and
+ * the link stays. The body is written to a temporary file beside that file,
+ * "<name>.part-<pid>-<n>-<8 hex digits>", locked while the download runs, and renamed over the
+ * file only when complete and flushed to disc: a failure never leaves a partial file nor changes
+ * an existing one. A process killed mid-download leaves its temporary file; the next download
+ * into the same folder removes those whose process is gone and whose lock is free.
+ * No C++ exception leaves this function. reserved is ignored.
  */
 FETCHEL_API int32_t taDownloadFile(const char* url, const char* localPath, char* errorText,
                                    int32_t reserved);
@@ -58,7 +78,10 @@ FETCHEL_API int32_t taDownloadFile(const char* url, const char* localPath, char*
  * size bytes or more fills foundUrl WITHOUT a terminating zero.
  *
  * Returns 1 when the walk ended normally, with a match or without one (foundUrl empty; a missing
- * cache is an empty cache), and 0 when the cache could not be read or is damaged.
+ * cache is an empty cache), and 0 (foundUrl empty) when the cache could not be read or is
+ * damaged. An index file that is not a regular file (a FIFO, a device), or that is larger than
+ * any index can be (16,187,392 bytes: the most its allocation bitmap can describe), counts as
+ * damaged and is not read. No C++ exception leaves this function (out of memory returns 0).
  */
 FETCHEL_API int32_t taFindCacheEntry(const char* part, char* foundUrl, uint32_t size);
 

@@ -30,20 +30,23 @@ constexpr const char* kTextWriteFailed = "File Write Failed";
 constexpr const char* kAgent = "taDownloadFile";
 constexpr std::string_view kNotFoundText = "404 OBJECT NOT FOUND";
 constexpr std::size_t kChunkSize = 1023;  // one read of the first chunk, tested as text
-constexpr long kFirstFailingStatus = 400;
 constexpr long kReceiveBufferSize = 512 * 1024;
 constexpr long kMaxRedirects = 10;
+// The schemes WinINet's InternetOpenUrl opens (as libcurl writes them: lower case).
+constexpr const char* kProtocols = "http,https,ftp";
+constexpr std::array<std::string_view, 3> kSchemes = {"http", "https", "ftp"};
 constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
+constexpr std::uint64_t kMinimumProgress = 1024;  // body bytes due within each stall limit
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The first chunk holds "404 Object Not Found" in any letter case, looked for up to its first
-// zero byte, as a text search over the chunk would.
+// zero byte, as a text search over the chunk would. The upper-case copy lives on the stack.
 bool HoldsNotFoundText(std::string_view chunk) {
-    chunk = chunk.substr(0, chunk.find('\0'));
-    std::string upper(chunk);
-    std::transform(upper.begin(), upper.end(), upper.begin(), AsciiUpper);
-    return upper.find(kNotFoundText) != std::string::npos;
+    chunk = chunk.substr(0, std::min(chunk.find('\0'), kChunkSize));
+    std::array<char, kChunkSize> upper{};
+    std::transform(chunk.begin(), chunk.end(), upper.begin(), AsciiUpper);
+    return std::string_view(upper.data(), chunk.size()).find(kNotFoundText) != std::string_view::npos;
 }
 
 void SetText(char* errorText, const char* text) {
@@ -63,48 +66,76 @@ struct EasyHandleDeleter {
 using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
 
 // What stopped a transfer from inside libcurl's callbacks.
-enum class Refusal { None, NotFound, OpenFailed, WriteFailed, Stalled };
+enum class Refusal { None, NotFound, OpenFailed, WriteFailed, Stalled, OutOfMemory };
 
-// One download: the first chunk until it has been tested, then the output file.
+bool StartsWithLetterCaseAside(std::string_view text, std::string_view start) {
+    return text.size() >= start.size() &&
+           std::equal(start.begin(), start.end(), text.begin(),
+                      [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); });
+}
+
+// One download, in WinINet's two steps: until the head of the final response is in, the URL is
+// being opened ("InternetOpenUrl"); after that the body is read ("InternetReadFile").
 class Transfer {
+    using Clock = std::chrono::steady_clock;
+
 public:
     Transfer(CURL* curl, const char* localPath, std::chrono::milliseconds stallLimit)
         : curl_(curl), localPath_(localPath ? localPath : ""), stallLimit_(stallLimit),
-          lastProgress_(std::chrono::steady_clock::now()) {}
+          start_(Clock::now()) {}
+
+    // libcurl's header callback: the lines of every response head, one at a time (and the
+    // trailers of a chunked body, which are not looked at).
+    bool ReceiveHeaderLine(std::string_view line) {
+        if (headersIn_) return true;
+        if (line.starts_with("HTTP/")) {
+            inHttpHead_ = true;
+            sawHttpHead_ = true;
+            headHasLocation_ = false;
+        } else if (StartsWithLetterCaseAside(line, "Location:")) {
+            headHasLocation_ = true;
+        } else if (inHttpHead_ && (line == "\r\n" || line == "\n")) {
+            inHttpHead_ = false;
+            return EndOfHead();
+        }
+        return true;
+    }
 
     // libcurl's write callback: body bytes in whatever pieces the connection delivers.
     std::size_t ReceiveBody(const char* data, std::size_t size) {
-        bodyStarted_ = true;
         if (refusal_ != Refusal::None) return 0;
+        if (!headersIn_ && !StartBody()) return 0;  // a protocol without a head (ftp)
+        bodyBytes_ += size;
         std::string_view rest(data, size);
-        if (!output_) {
-            if (StatusFails()) return Refuse(Refusal::NotFound);
+        if (!firstChunkAccepted_) {
             rest = FillFirstChunk(rest);
             if (chunkLength_ < kChunkSize) return size;
             if (!AcceptFirstChunk()) return 0;
         }
         if (!rest.empty() && !output_->Write(rest.data(), rest.size())) {
-            return Refuse(Refusal::WriteFailed);
+            Refuse(Refusal::WriteFailed);
+            return 0;
         }
         return size;
     }
 
-    // libcurl's progress callback, called at least once a second while the transfer runs.
-    bool KeepGoing(curl_off_t received, curl_off_t sent) {
-        const auto now = std::chrono::steady_clock::now();
-        if (received != lastReceived_ || sent != lastSent_ || headerBytes_ != lastHeaderBytes_) {
-            lastReceived_ = received;
-            lastSent_ = sent;
-            lastHeaderBytes_ = headerBytes_;
-            lastProgress_ = now;
-            return true;
+    // libcurl's progress callback, called at least once a second while the transfer runs. The
+    // head of the final response must be in within the stall limit of the start (however it
+    // trickles in); after that, at least kMinimumProgress bytes of the body must arrive within
+    // each stall limit. A trickle of bytes cannot keep a transfer alive.
+    bool KeepGoing() {
+        const auto now = Clock::now();
+        if (headersIn_ && bodyBytes_ - windowBytes_ >= kMinimumProgress) {
+            windowStart_ = now;
+            windowBytes_ = bodyBytes_;
         }
-        if (now - lastProgress_ < stallLimit_) return true;
-        refusal_ = Refusal::Stalled;
+        if (now - (headersIn_ ? windowStart_ : start_) < stallLimit_) return true;
+        Refuse(Refusal::Stalled);
         return false;
     }
 
-    void ReceiveHeader(std::size_t size) { headerBytes_ += size; }
+    // An exception inside a callback (no memory) must not unwind through libcurl.
+    void RunOutOfMemory() { refusal_ = Refusal::OutOfMemory; }
 
     // After libcurl has finished: the file complete and in place, or the failure in errorText.
     std::int32_t Finish(CURLcode result, char* errorText) {
@@ -119,8 +150,10 @@ public:
                 SetText(errorText, kTextWriteFailed);
                 return 0;
             case Refusal::Stalled:
-                WriteErrorReport(errorText, CurrentStep(),
-                                 WinInetErrorFromCode(kErrorInternetTimeout));
+                WriteErrorReport(errorText, CurrentStep(), WinInetErrorFromCode(kErrorInternetTimeout));
+                return 0;
+            case Refusal::OutOfMemory:
+                WriteErrorReport(errorText, CurrentStep(), WinInetErrorFromCode(kErrorNotEnoughMemory));
                 return 0;
             case Refusal::None:
                 break;
@@ -128,16 +161,14 @@ public:
         if (result != CURLE_OK) {
             long osError = 0;
             curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &osError);
-            WriteErrorReport(errorText, CurrentStep(), WinInetErrorFor(result, osError));
+            WriteErrorReport(errorText, CurrentStep(), WinInetErrorFor(result, osError, ResponseStatus()));
             return 0;
         }
-        if (StatusFails()) {
-            SetText(errorText, kTextNotFound);
-            return 0;
-        }
-        if (!output_) {
-            if (chunkLength_ == 0) return 1;  // an empty body creates no file
-            if (!AcceptFirstChunk()) return Finish(CURLE_OK, errorText);
+        // A final response without a body may end the transfer before its head was judged.
+        if (!headersIn_ && !StartBody()) return Finish(result, errorText);
+        if (!firstChunkAccepted_) {
+            if (chunkLength_ == 0) return LeaveNoFile(errorText);
+            if (!AcceptFirstChunk()) return Finish(result, errorText);
         }
         if (!output_->Commit()) {
             SetText(errorText, kTextWriteFailed);
@@ -147,17 +178,39 @@ public:
     }
 
 private:
-    std::string_view CurrentStep() const { return bodyStarted_ ? kStepRead : kStepOpenUrl; }
+    std::string_view CurrentStep() const { return headersIn_ ? kStepRead : kStepOpenUrl; }
 
-    bool StatusFails() const {
+    long ResponseStatus() const {
         long status = 0;
         curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
-        return status >= kFirstFailingStatus;
+        return status;
     }
 
-    std::size_t Refuse(Refusal refusal) {
+    // The blank line after a head: an interim response (100 Continue) and a redirect that
+    // libcurl follows are passed over; the head of the final response starts the body.
+    bool EndOfHead() {
+        const long status = ResponseStatus();
+        if (status < 200 && status >= 100) return true;
+        if (status >= 300 && status < 400 && headHasLocation_) return true;
+        return StartBody();
+    }
+
+    // The final response's head is in. Only a success status (200-299) is a body to store:
+    // anything else is the server's page about a failure or a redirect that cannot be followed.
+    // The output file is created now, so that a target that cannot be created fails before the
+    // body is fetched (only its first chunk is, for the not-found test that comes first).
+    bool StartBody() {
+        headersIn_ = true;
+        windowStart_ = Clock::now();
+        const long status = ResponseStatus();
+        if (sawHttpHead_ && (status < 200 || status > 299)) return Refuse(Refusal::NotFound);
+        output_ = OutputFile::CreateFor(localPath_);
+        return true;
+    }
+
+    bool Refuse(Refusal refusal) {
         refusal_ = refusal;
-        return 0;
+        return false;
     }
 
     // Moves bytes into the first chunk until it holds kChunkSize; returns the bytes left over.
@@ -168,51 +221,67 @@ private:
         return bytes.substr(take);
     }
 
-    // Tests the first chunk, then creates the output file and writes the chunk into it.
+    // Tests the first chunk, then writes it into the output file.
     bool AcceptFirstChunk() {
-        if (HoldsNotFoundText({chunk_.data(), chunkLength_})) {
-            Refuse(Refusal::NotFound);
-            return false;
-        }
-        output_ = OutputFile::CreateBeside(localPath_);
-        if (!output_) {
-            Refuse(Refusal::OpenFailed);
-            return false;
-        }
-        if (!output_->Write(chunk_.data(), chunkLength_)) {
-            Refuse(Refusal::WriteFailed);
-            return false;
-        }
+        firstChunkAccepted_ = true;
+        if (HoldsNotFoundText({chunk_.data(), chunkLength_})) return Refuse(Refusal::NotFound);
+        if (!output_) return Refuse(Refusal::OpenFailed);
+        if (!output_->Write(chunk_.data(), chunkLength_)) return Refuse(Refusal::WriteFailed);
         return true;
+    }
+
+    // An empty body: afterwards there is no file at localPath, as when none existed before.
+    std::int32_t LeaveNoFile(char* errorText) {
+        output_.reset();
+        if (RemoveTarget(localPath_)) return 1;
+        SetText(errorText, kTextOpenFailed);
+        return 0;
     }
 
     CURL* curl_;
     std::string localPath_;
+    std::chrono::milliseconds stallLimit_;
+    Clock::time_point start_;
+    Refusal refusal_ = Refusal::None;
+
+    bool inHttpHead_ = false;
+    bool sawHttpHead_ = false;
+    bool headHasLocation_ = false;
+    bool headersIn_ = false;
+
     std::array<char, kChunkSize> chunk_{};
     std::size_t chunkLength_ = 0;
+    bool firstChunkAccepted_ = false;
     std::optional<OutputFile> output_;
-    Refusal refusal_ = Refusal::None;
-    bool bodyStarted_ = false;
 
-    std::chrono::milliseconds stallLimit_;
-    std::chrono::steady_clock::time_point lastProgress_;
-    curl_off_t lastReceived_ = 0;
-    curl_off_t lastSent_ = 0;
-    std::size_t headerBytes_ = 0;
-    std::size_t lastHeaderBytes_ = 0;
+    std::uint64_t bodyBytes_ = 0;
+    std::uint64_t windowBytes_ = 0;
+    Clock::time_point windowStart_;
 };
 
+// The callbacks catch what the transfer throws: an exception must not cross libcurl's C frames.
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* transfer) {
-    return static_cast<Transfer*>(transfer)->ReceiveBody(data, size * count);
+    auto& t = *static_cast<Transfer*>(transfer);
+    try {
+        return t.ReceiveBody(data, size * count);
+    } catch (...) {
+        t.RunOutOfMemory();
+        return 0;
+    }
 }
 
-std::size_t OnHeader(char*, std::size_t size, std::size_t count, void* transfer) {
-    static_cast<Transfer*>(transfer)->ReceiveHeader(size * count);
-    return size * count;
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* transfer) {
+    auto& t = *static_cast<Transfer*>(transfer);
+    try {
+        return t.ReceiveHeaderLine({data, size * count}) ? size * count : 0;
+    } catch (...) {
+        t.RunOutOfMemory();
+        return 0;
+    }
 }
 
-int OnProgress(void* transfer, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
-    return static_cast<Transfer*>(transfer)->KeepGoing(received, sent) ? 0 : 1;
+int OnProgress(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Transfer*>(transfer)->KeepGoing() ? 0 : 1;
 }
 
 // The options that make libcurl behave as WinINet does for this call: direct access, always from
@@ -224,8 +293,8 @@ bool Configure(CURL* curl, const char* url, Transfer& transfer,
     set(curl_easy_setopt(curl, CURLOPT_URL, url));
     set(curl_easy_setopt(curl, CURLOPT_USERAGENT, kAgent));
     set(curl_easy_setopt(curl, CURLOPT_PROXY, ""));
-    set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp"));
-    set(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp"));
+    set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols));
+    set(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols));
     set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
     set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects));
     set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
@@ -247,11 +316,17 @@ std::optional<WinInetError> RefuseUrl(const char* url) {
     if (!url) return WinInetErrorFromCode(kErrorInternetInvalidUrl);
     CURLU* parsed = curl_url();
     if (!parsed) return WinInetErrorFromCode(kErrorNotEnoughMemory);
-    const CURLUcode result = curl_url_set(parsed, CURLUPART_URL, url, 0);
+    CURLUcode result = curl_url_set(parsed, CURLUPART_URL, url, 0);
+    char* scheme = nullptr;
+    if (result == CURLUE_OK) result = curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+    const bool known = scheme && std::find(kSchemes.begin(), kSchemes.end(), std::string_view(scheme)) !=
+                                     kSchemes.end();
+    curl_free(scheme);
     curl_url_cleanup(parsed);
     switch (result) {
         case CURLUE_OK:
-            return std::nullopt;
+            if (known) return std::nullopt;
+            return WinInetErrorFromCode(kErrorInternetUnrecognizedScheme);
         case CURLUE_BAD_SCHEME:
         case CURLUE_UNSUPPORTED_SCHEME:
             return WinInetErrorFromCode(kErrorInternetUnrecognizedScheme);
@@ -295,7 +370,12 @@ std::int32_t DownloadFile(const char* url, const char* localPath, char* errorTex
         return 0;
     }
     const CURLcode result = curl_easy_perform(curl.get());
-    return transfer.Finish(result, errorText);
+    try {
+        return transfer.Finish(result, errorText);
+    } catch (...) {
+        transfer.RunOutOfMemory();
+        return transfer.Finish(result, errorText);  // reports without allocating
+    }
 }
 
 }  // namespace fetchel

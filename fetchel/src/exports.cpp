@@ -1,16 +1,31 @@
 // The two functions the library exports, with C linkage; everything else stays inside it.
+// No C++ exception leaves them: a caller written in C (or any other language) could not catch
+// it, and running out of memory is a failure like any other.
 #include "fetchel.h"
 
 #include "cache_lookup.h"
 #include "download.h"
 #include "platform/urlcache/cache_files.h"
+#include "wininet_errors.h"
 
 extern "C" FETCHEL_API int32_t taDownloadFile(const char* url, const char* localPath,
                                               char* errorText, int32_t /*reserved*/) {
-    return fetchel::DownloadFile(url, localPath, errorText);
+    try {
+        return fetchel::DownloadFile(url, localPath, errorText);
+    } catch (...) {
+        // Before the transfer began: the transfer reports its own, naming its step.
+        fetchel::WriteErrorReport(errorText, "InternetOpen",
+                                  fetchel::WinInetErrorFromCode(fetchel::kErrorNotEnoughMemory));
+        return 0;
+    }
 }
 
 extern "C" FETCHEL_API int32_t taFindCacheEntry(const char* part, char* foundUrl, uint32_t size) {
-    return fetchel::FindCacheEntry(urlcache::WinePrefix(), urlcache::WineUserName(), part,
-                                   foundUrl, size);
+    try {
+        return fetchel::FindCacheEntry(urlcache::WinePrefix(), urlcache::WineUserName(), part,
+                                       foundUrl, size);
+    } catch (...) {
+        if (foundUrl && size > 0) foundUrl[0] = '\0';
+        return 0;
+    }
 }

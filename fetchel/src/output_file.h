@@ -1,6 +1,9 @@
 // The file a download writes: a temporary file beside the target, renamed over the target only
 // when the whole body is in it and on disc. Until then the target is untouched, and a download
 // that fails removes its temporary file.
+//
+// The target is the file that localPath names: when localPath is a symbolic link (or a chain of
+// them), the file it points to is written and the link stays, as fopen(localPath, "wb") would.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +14,11 @@ namespace fetchel {
 
 class OutputFile {
 public:
-    // Creates the temporary file beside target; nothing when it cannot be created (a missing
-    // folder, no permission) or when target is a folder.
-    static std::optional<OutputFile> CreateBeside(const std::string& target);
+    // Creates the temporary file for a download into localPath; nothing when the target could
+    // not be created there (a missing folder, no permission, a name too long for the file
+    // system, a folder in the way, a loop of links). First removes the temporary files that
+    // downloads killed before they finished left in that folder.
+    static std::optional<OutputFile> CreateFor(const std::string& localPath);
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) noexcept;
@@ -37,5 +42,9 @@ private:
     std::string temporaryPath_;
     std::string target_;
 };
+
+// Makes sure no file is left at localPath (after its links): what a download of an empty body
+// leaves. False when a file is there and cannot be removed.
+bool RemoveTarget(const std::string& localPath);
 
 }  // namespace fetchel

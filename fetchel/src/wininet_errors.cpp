@@ -45,10 +45,14 @@ WinInetError WinInetErrorFromCode(std::int32_t code) {
     return {code, entry == kMessages.end() ? std::string_view{} : entry->message};
 }
 
-WinInetError WinInetErrorFor(CURLcode result, long osError) {
+WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus) {
     switch (result) {
         case CURLE_UNSUPPORTED_PROTOCOL:
-            return WinInetErrorFromCode(kErrorInternetUnrecognizedScheme);
+            // The URL's own scheme was accepted, so this is a redirect to a scheme that is not
+            // followed, or a reply that is not HTTP at all (libcurl takes it for HTTP/0.9).
+            return WinInetErrorFromCode(httpStatus >= 300 && httpStatus < 400
+                                            ? kErrorHttpRedirectFailed
+                                            : kErrorHttpInvalidServerResponse);
         case CURLE_URL_MALFORMAT:
             return WinInetErrorFromCode(kErrorInternetInvalidUrl);
         case CURLE_COULDNT_RESOLVE_HOST:

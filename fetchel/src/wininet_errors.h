@@ -32,9 +32,10 @@ inline constexpr std::int32_t kErrorInternetInvalidCa = 12045;
 // empty text, as FormatMessageA leaves it for them.
 WinInetError WinInetErrorFromCode(std::int32_t code);
 
-// The WinINet error that stands for a failed libcurl transfer. osError is the system error
-// number libcurl saw last (0 when none).
-WinInetError WinInetErrorFor(CURLcode result, long osError);
+// The WinINet error that stands for a failed libcurl transfer of a URL whose scheme was accepted
+// before the transfer. osError is the system error number libcurl saw last (0 when none);
+// httpStatus the status of the last response (0 when none).
+WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus);
 
 // The longest report with its terminating zero: the longest step name, a code of 11 characters
 // and a 255-character message.

@@ -1,5 +1,6 @@
 #include "platform/urlcache/cache_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -104,7 +105,10 @@ std::string HomeFolder() {
 
 class FileHandle {
 public:
-    explicit FileHandle(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // Without blocking: should a FIFO take the file's place after it was checked, opening it
+    // must not wait for a writer.
+    explicit FileHandle(const std::string& path)
+        : fd_(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
     ~FileHandle() {
         if (fd_ >= 0) close(fd_);
     }
@@ -116,17 +120,30 @@ private:
     int fd_;
 };
 
-// Reads the file from its start to its end, whatever its size was when it was opened.
+bool IsRegularFile(const struct stat& st) { return S_ISREG(st.st_mode); }
+
+// Reads the file from its start to its end, whatever its size was when it was opened. Only a
+// regular file is opened (reading a FIFO or a device could wait forever), and only one no
+// larger than an index file can be is read.
 ReadResult ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return IsMissingError(errno) ? ReadResult::Missing : ReadResult::Failed;
+    if (!IsRegularFile(st)) return ReadResult::Failed;
     FileHandle file(path);
     if (file.get() < 0) return IsMissingError(errno) ? ReadResult::Missing : ReadResult::Failed;
-    struct stat st {};
-    if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::Failed;
-    bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+    if (fstat(file.get(), &st) != 0 || !IsRegularFile(st)) return ReadResult::Failed;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > kMaxIndexFileSize) return ReadResult::Failed;
+    // One byte more than the largest index, to notice a file that grew past it while read.
+    constexpr std::size_t kMaxRead = kMaxIndexFileSize + 1;
+    bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size + 1, kMaxRead)));
     std::size_t filled = 0;
     for (;;) {
-        if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+        if (filled == bytes.size()) {
+            if (filled == kMaxRead) return ReadResult::Failed;
+            bytes.resize(std::min(bytes.size() * 2, kMaxRead));
+        }
         const ssize_t got = read(file.get(), bytes.data() + filled, bytes.size() - filled);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return ReadResult::Failed;

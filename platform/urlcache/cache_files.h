@@ -31,7 +31,8 @@ struct IndexFile {
 std::vector<IndexFile> ContainerIndexFiles(const std::string& prefix, const std::string& user);
 
 // Reads a whole index file. Retries a few times while the size in the header differs from the
-// bytes read, since Wine grows the file in place while a reader may be reading it.
+// bytes read, since Wine grows the file in place while a reader may be reading it. Anything but
+// a regular file, and a file larger than kMaxIndexFileSize, is Failed without being read.
 enum class ReadResult { Read, Missing, Failed };
 ReadResult ReadIndexFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 

@@ -13,6 +13,11 @@
 
 namespace urlcache {
 
+// The largest index file there can be: its allocation bitmap (0x250 to 0x4000) covers at most
+// 126,336 blocks of 128 bytes after the 0x4000-byte header. A larger file is damaged, whatever
+// it holds, and is not read.
+inline constexpr std::uint64_t kMaxIndexFileSize = 0x4000 + (0x4000 - 0x250) * 8 * 128;
+
 // How a walk ended.
 enum class WalkEnd {
     Finished,  // every entry was visited

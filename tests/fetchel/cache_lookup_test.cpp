@@ -1,4 +1,5 @@
 // taFindCacheEntry on prefixes whose index files the test writes.
+#include "child_process.h"
 #include "fetchel.h"
 #include "index_builder.h"
 
@@ -7,10 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -121,6 +126,33 @@ TEST_F(CacheLookupTest, DamagedIndexIsAFailureWithAnEmptyText) {
     // A match in an earlier container is still found: the walk stops before the damage.
     EXPECT_EQ(Find("cookie:", 64, &found), 1);
     EXPECT_EQ(found, "Cookie:carol@shop.example/");
+}
+
+TEST_F(CacheLookupTest, IndexThatIsAFifoOrLargerThanAnyIndexFailsWithoutBeingRead) {
+    // "http" is in no cookie, so the walk goes on to the content index.
+    const fs::path index = IndexPath(prefix_, "carol", urlcache_test::kContent);
+    fs::remove(index);
+    ASSERT_EQ(mkfifo(index.c_str(), 0600), 0);
+    auto lookup = std::async(std::launch::async, [] {
+        char out[64];
+        return taFindCacheEntry("http", out, sizeof out);
+    });
+    const bool returned = lookup.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!returned) close(open(index.c_str(), O_WRONLY));  // let a reader stuck in open go
+    EXPECT_TRUE(returned) << "the lookup waited for a writer of the FIFO";
+    EXPECT_EQ(lookup.get(), 0);
+
+    // 3 GB, sparse: read whole, it would take 3 GB of memory.
+    fs::remove(index);
+    std::ofstream(index).close();
+    fs::resize_file(index, std::uintmax_t{3} << 30);
+    const int outcome = fetchel_test::RunWithLittleMemory(
+        [] {
+            char out[64];
+            return taFindCacheEntry("http", out, sizeof out) == 0 && out[0] == '\0' ? 0 : 1;
+        },
+        32 << 20);
+    EXPECT_EQ(outcome, 0) << "99: an exception left the library";
 }
 
 TEST_F(CacheLookupTest, TheCurrentUsersCacheIsRead) {

@@ -1,4 +1,5 @@
 // taDownloadFile against a loopback HTTP server that each test starts with its own behaviour.
+#include "child_process.h"
 #include "download.h"
 #include "fetchel.h"
 #include "loopback_server.h"
@@ -20,6 +21,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <csignal>
 
 namespace fs = std::filesystem;
@@ -82,7 +84,7 @@ protected:
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
-            names.push_back(fs::relative(entry.path(), folder_).string());
+            names.push_back(entry.path().lexically_relative(folder_).string());
         }
         std::sort(names.begin(), names.end());
         return names;
@@ -92,16 +94,17 @@ protected:
     std::string errorText_;
 };
 
-TEST_F(DownloadTest, EmptyBodySucceedsWithoutCreatingOrChangingTheFile) {
+TEST_F(DownloadTest, EmptyBodySucceedsAndLeavesNoFile) {
     LoopbackServer server(Serving(200, ""));
     EXPECT_EQ(Download(server.Url("/empty"), folder_ / "new.bin"), 1);
     EXPECT_EQ(errorText_, "");
     EXPECT_FALSE(fs::exists(folder_ / "new.bin"));
 
-    WriteFile(folder_ / "old.bin", "keep me");
+    // An older file would otherwise pass for what was fetched.
+    WriteFile(folder_ / "old.bin", "an older version");
     EXPECT_EQ(Download(server.Url("/empty"), folder_ / "old.bin"), 1);
-    EXPECT_EQ(ReadFile(folder_ / "old.bin"), "keep me");
-    EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"});
+    EXPECT_EQ(errorText_, "");
+    EXPECT_TRUE(Names().empty());
 }
 
 TEST_F(DownloadTest, BodiesAroundTheFirstChunkSizeAndLargeOnesArriveByteForByte) {
@@ -182,10 +185,10 @@ TEST_F(DownloadTest, NotFoundTextBeyondTheFirstChunkOrAfterAZeroByteIsStored) {
     }
 }
 
-TEST_F(DownloadTest, HttpErrorStatusFailsLikeTheNotFoundTextAndCreatesNoFile) {
+TEST_F(DownloadTest, FinalStatusOutsideSuccessFailsLikeTheNotFoundTextAndCreatesNoFile) {
     const fs::path target = folder_ / "kept.txt";
     WriteFile(target, "previous");
-    for (const int status : {404, 500}) {
+    for (const int status : {301, 404, 500}) {  // 301 without a Location: the redirect page
         SCOPED_TRACE(status);
         for (const std::string& body : {std::string(), std::string("<html>oops</html>"),
                                        Body(100'000)}) {
@@ -210,6 +213,63 @@ TEST_F(DownloadTest, RedirectsAreFollowed) {
     self = &server;
     ASSERT_EQ(Download(server.Url("/old"), folder_ / "r.txt"), 1) << errorText_;
     EXPECT_EQ(ReadFile(folder_ / "r.txt"), "the new place");
+}
+
+TEST_F(DownloadTest, LocalPathThatIsALinkIsWrittenThroughToItsTarget) {
+    fs::create_directory(folder_ / "real");
+    WriteFile(folder_ / "real" / "data.bin", "previous");
+    fs::create_symlink("real/data.bin", folder_ / "link.bin");
+    fs::create_symlink("real/new.bin", folder_ / "dangling.bin");
+    LoopbackServer server(Serving(200, "fresh"));
+    ASSERT_EQ(Download(server.Url("/f"), folder_ / "link.bin"), 1) << errorText_;
+    ASSERT_EQ(Download(server.Url("/f"), folder_ / "dangling.bin"), 1) << errorText_;
+    EXPECT_TRUE(fs::is_symlink(folder_ / "link.bin"));
+    EXPECT_TRUE(fs::is_symlink(folder_ / "dangling.bin"));
+    EXPECT_EQ(ReadFile(folder_ / "real" / "data.bin"), "fresh");
+    EXPECT_EQ(ReadFile(folder_ / "real" / "new.bin"), "fresh");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dangling.bin", "link.bin", "real", "real/data.bin",
+                                                 "real/new.bin"}));
+}
+
+TEST_F(DownloadTest, MisbehavingServersFailAtTheStepWhereWinInetWouldAndKeepTheOldFile) {
+    setenv("FETCHEL_TEST_STALL_MS", "1000", 1);
+    using std::chrono::milliseconds;
+    const fs::path target = folder_ / "kept.bin";
+    WriteFile(target, "previous");
+    LoopbackServer server([](Connection& c, const Request& r) {
+        if (r.target == "/head-trickle") {  // one header line at a time, never the end of the head
+            c.Send("HTTP/1.1 200 OK\r\n");
+            c.Trickle("X-Line: more\r\n", milliseconds(100), 200);
+        } else if (r.target == "/body-trickle") {
+            c.SendHead(200, 100'000);
+            c.Trickle("a", milliseconds(100), 200);
+        } else if (r.target == "/head-then-close") {
+            c.SendHead(200, 100);
+        } else if (r.target == "/head-then-stall") {
+            c.SendHead(200, 100);
+            c.Stall(std::chrono::seconds(20));
+        } else if (r.target == "/not-http") {
+            c.Send("SSH-2.0-OpenSSH_9.2\r\nnot a web server\r\n");
+        }
+    });
+    const std::string timedOut = " error code: 12002\nMessage: The operation timed out\r\n\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/head-trickle", "InternetOpenUrl" + timedOut},
+        {"/body-trickle", "InternetReadFile" + timedOut},
+        {"/head-then-stall", "InternetReadFile" + timedOut},
+        {"/head-then-close", "InternetReadFile error code: 12030\nMessage: The connection with the "
+                             "server was terminated abnormally\r\n\n"},
+        {"/not-http", "InternetOpenUrl error code: 12152\nMessage: The server returned an invalid "
+                      "or unrecognized response\r\n\n"},
+    };
+    for (const auto& [route, report] : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Download(server.Url(route), target), 0) << route;
+        EXPECT_EQ(errorText_, report) << route;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << route;
+    }
+    EXPECT_EQ(ReadFile(target), "previous");
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept.bin"});
 }
 
 TEST_F(DownloadTest, ConnectionLostMidBodyFailsAtTheReadStepAndKeepsTheOldFile) {
@@ -302,6 +362,70 @@ TEST_F(DownloadTest, TargetThatCannotBeCreatedFailsWithFileOpenFailed) {
     EXPECT_EQ(Download(server.Url("/f"), ""), 0);
     EXPECT_EQ(errorText_, "File Open Failed");
     EXPECT_EQ(Names(), std::vector<std::string>{"a-folder"});
+
+    // A name too long for the file system fails as soon as the first chunk is in, not after
+    // the whole body (which this server never sends).
+    setenv("FETCHEL_TEST_STALL_MS", "5000", 1);
+    LoopbackServer endless([](Connection& c, const Request&) {
+        c.SendHead(200, 100'000'000);
+        c.Send(Body(5000));
+        c.Stall(std::chrono::seconds(20));
+    });
+    EXPECT_EQ(Download(endless.Url("/f"), folder_ / std::string(300, 'n')), 0);
+    EXPECT_EQ(errorText_, "File Open Failed");
+    EXPECT_EQ(Names(), std::vector<std::string>{"a-folder"});
+}
+
+TEST_F(DownloadTest, TemporaryFileOfAKilledDownloadIsRemovedByTheNextOne) {
+    // The child is forked before this process has a server thread, and waits for the address.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        char url[128] = {};
+        if (read(pipeFds[0], url, sizeof url - 1) <= 0) _exit(1);
+        char text[FETCHEL_ERROR_TEXT_SIZE];
+        _exit(taDownloadFile(url, (folder_ / "big.bin").c_str(), text, 0));
+    }
+    LoopbackServer server([](Connection& c, const Request& r) {
+        if (r.target == "/small") {
+            c.SendResponse(200, "small");
+            return;
+        }
+        c.SendHead(200, 100'000'000);
+        c.Send(Body(100'000));
+        c.Stall(std::chrono::seconds(20));
+    });
+    const std::string url = server.Url("/big");
+    ASSERT_EQ(write(pipeFds[1], url.c_str(), url.size()), static_cast<ssize_t>(url.size()));
+    for (int i = 0; i < 1000 && Names().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    const std::vector<std::string> left = Names();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind("big.bin.part-" + std::to_string(child) + "-", 0), 0u) << left[0];
+
+    // One of a process that still runs (this one's parent) stays.
+    const std::string running = "other.bin.part-" + std::to_string(getppid()) + "-0-0123abcd";
+    WriteFile(folder_ / running, "in progress");
+    ASSERT_EQ(Download(server.Url("/small"), folder_ / "small.bin"), 1) << errorText_;
+    EXPECT_EQ(Names(), (std::vector<std::string>{running, "small.bin"}));
+}
+
+TEST_F(DownloadTest, RunningOutOfMemoryIsAFailureNotACrash) {
+    const std::string longPath = (folder_ / std::string(64 << 20, 'n')).string();
+    const int outcome = fetchel_test::RunWithLittleMemory(
+        [&longPath] {
+            char text[FETCHEL_ERROR_TEXT_SIZE];
+            const int result = taDownloadFile("http://127.0.0.1:9/", longPath.c_str(), text, 0);
+            return result == 0 && std::string_view(text) == "InternetOpen error code: 8\nMessage: \n" ? 0 : 1;
+        },
+        32 << 20);
+    EXPECT_EQ(outcome, 0) << "99: an exception left the library";
 }
 
 // A small disc: a tmpfs where the system allows mounting one (as root), else a file size limit

@@ -17,6 +17,7 @@ constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
 std::string StatusLine(int status) {
     const char* reason = status == 200 ? "OK"
+                         : status == 301 ? "Moved Permanently"
                          : status == 302 ? "Found"
                          : status == 404 ? "Not Found"
                          : status == 500 ? "Internal Server Error"
@@ -74,7 +75,12 @@ void Connection::Reset() {
     setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
-void Connection::Stall(std::chrono::milliseconds atMost) { server_.WaitForStop(atMost); }
+bool Connection::Stall(std::chrono::milliseconds atMost) { return server_.WaitForStop(atMost); }
+
+void Connection::Trickle(std::string_view piece, std::chrono::milliseconds interval, int count) {
+    for (int i = 0; i < count && Send(piece) && !Stall(interval); ++i) {
+    }
+}
 
 LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -40,8 +40,11 @@ public:
     // Makes the connection end, when the handler returns, with a TCP reset instead of an
     // orderly close.
     void Reset();
-    // Waits until the server stops or the time is up (a stalling peer).
-    void Stall(std::chrono::milliseconds atMost);
+    // Waits until the server stops or the time is up (a stalling peer); true when it stopped.
+    bool Stall(std::chrono::milliseconds atMost);
+    // Sends piece every interval until the client is gone or the server stops (a trickling
+    // peer), at most count times.
+    void Trickle(std::string_view piece, std::chrono::milliseconds interval, int count);
 
 private:
     int fd_;
