@@ -1,7 +1,9 @@
-// The command-line mode of the start-up on prefixes in temporary folders: the command-line
-// text, a refused prefix, the saved result and where reports go; and the program itself.
-#include "cleaner/window/startup.h"
-#include "cleaner/window/startup_prefix.h"
+// The start-up's decisions with a platform of the test's own (the command-line text, the help,
+// a refused prefix, where reports go, what is kept), on prefixes in temporary folders; and the
+// program itself, with the Linux platform it links.
+#include "cleaner/linux/linux_platform.h"
+#include "cleaner/startup/startup.h"
+#include "cleaner/startup/store_commit.h"
 #include "prefix_files.h"
 #include "removal_fakes.h"
 #include "run_program.h"
@@ -12,11 +14,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
+#include <functional>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifndef SORVEL_PROGRAM
+#error "SORVEL_PROGRAM must name the sorvel program"
+#endif
 
 namespace removal_test {
 namespace {
@@ -25,6 +32,7 @@ using platform::kHkeyCurrentUser;
 using platform::kHkeyLocalMachine;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 const char* const kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -39,6 +47,51 @@ void AddSuiteKeys(platform::MemoryRegistry& registry) {
     }
 }
 
+// A registry in memory whose saves can be made to fail, and which counts what is asked of it.
+class FakeStore : public cleaner::RegistryStore {
+public:
+    platform::MemoryRegistry registry;
+    std::string saveFails;  // the store's message; empty: saves succeed
+    int saves = 0;
+
+    platform::RegistryApi& Registry() override { return registry; }
+    void Refresh() override {}
+    bool HasChanges() const override { return true; }
+    void Save() override {
+        if (!saveFails.empty()) throw std::runtime_error(saveFails);
+        ++saves;
+    }
+};
+
+// The test's platform: records what the start-up writes, shows and asks for.
+class TestPlatform : public cleaner::StartupPlatform {
+public:
+    std::string commandLine;
+    std::function<std::unique_ptr<cleaner::RegistryStore>()> open;
+    std::function<std::unique_ptr<cleaner::MainWindow>()> makeWindow;
+    std::string windowProblem;  // empty: boxes and the window can be shown
+    std::string output;
+    std::string errors;
+    std::vector<std::string> reports;
+    int opens = 0;
+    EventLog fileLog;
+    FakeFiles files{fileLog};
+
+    std::string CommandLine() override { return commandLine; }
+    void WriteOutput(const std::string& text) override { output += text; }
+    void WriteError(const std::string& text) override { errors += text; }
+    std::unique_ptr<cleaner::RegistryStore> OpenRegistry() override {
+        ++opens;
+        return open();
+    }
+    platform::BackupFiles& BackupFiles() override { return files; }
+    std::string WindowProblem() override { return windowProblem; }
+    void ShowReport(const std::string& text) override { reports.push_back(text); }
+    void ProcessEvents() override {}
+    std::unique_ptr<cleaner::MainWindow> CreateMainWindow() override { return makeWindow(); }
+    void EndProgram(int) override {}
+};
+
 TEST(StartupCommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
     const char* none[] = {"sorvel"};
     EXPECT_EQ(cleaner::CommandLineText(1, none), "");
@@ -46,35 +99,34 @@ TEST(StartupCommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
     EXPECT_EQ(cleaner::CommandLineText(3, words), "My App");
     const char* blanks[] = {"sorvel", " a  b "};
     EXPECT_EQ(cleaner::CommandLineText(2, blanks), " a  b ");
-    // UTF-8 arguments become Windows-1252; what the code page lacks becomes '?'.
-    const char* text[] = {"sorvel", "Prod\xC3\xBC" "kt \xE2\x82\xAC", "\xD0\x96\xFF"};
-    EXPECT_EQ(cleaner::CommandLineText(3, text), "Prod\xFCkt \x80 ??");
-}
-
-TEST(StartupConsoleUiTest, WritesEachReportAsUtf8LinesOnTheErrorStream) {
-    std::ostringstream errors;
-    const auto ui = cleaner::MakeConsoleUi(errors);
-    ui->ShowMessage("Open Reg:caf\xE9 -  5 - Access denied.\r\n");
-    ui->ShowMessage("Delete - error # 7 : out of memory\rPlease exit and try again.");
-    EXPECT_EQ(errors.str(),
-              "sorvel: Open Reg:caf\xC3\xA9 -  5 - Access denied.\n\n\n"
-              "sorvel: Delete - error # 7 : out of memory\nPlease exit and try again.\n");
+    // UTF-8 arguments become Windows-1252; what the code page lacks becomes '?', one for each
+    // UTF-16 unit, and so does each byte that is not UTF-8.
+    const char* text[] = {"sorvel", "Prod\xC3\xBC" "kt \xE2\x82\xAC",
+                          "\xD0\x96\xFF\xF0\x9F\x98\x80\xC3"};
+    EXPECT_EQ(cleaner::CommandLineText(3, text), "Prod\xFCkt \x80 ?????");
 }
 
 class StartupCommandLineTest : public ::testing::Test {
 protected:
-    StartupCommandLineTest() { prefix.Change(AddSuiteKeys); }
+    StartupCommandLineTest() {
+        prefix.Change(AddSuiteKeys);
+        platform.open = [this] { return cleaner::OpenWinePrefix(prefix.Path()); };
+    }
+
+    int Run(const std::string& commandLine) {
+        platform.commandLine = commandLine;
+        return cleaner::Startup(platform);
+    }
 
     TempPrefix prefix;
-    RecordingView ui;
-    std::ostringstream errors;
+    TestPlatform platform;
 };
 
 TEST_F(StartupCommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
-    EXPECT_EQ(cleaner::RunCommandLine("My App", prefix.Path(), ui, errors), cleaner::kExitDone);
+    EXPECT_EQ(Run("My App"), cleaner::kExitDone);
 
-    EXPECT_EQ(errors.str(), "");
-    EXPECT_THAT(ui.messages, IsEmpty());
+    EXPECT_EQ(platform.errors, "");
+    EXPECT_THAT(platform.reports, IsEmpty());
     for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
         EXPECT_FALSE(prefix.KeyExists(hive, "Software\\Tarvo\\My App"));
         EXPECT_FALSE(prefix.KeyExists(hive, "Software\\Zelk\\My App"));
@@ -87,10 +139,11 @@ TEST_F(StartupCommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
 
 TEST_F(StartupCommandLineTest, AMissingPrefixIsReportedOnTheErrorStream) {
     const std::string missing = prefix.Path() + "/nothing";
-    EXPECT_EQ(cleaner::RunCommandLine("My App", missing, ui, errors), cleaner::kExitFailed);
-    EXPECT_THAT(errors.str(), HasSubstr("sorvel: "));
-    EXPECT_THAT(errors.str(), HasSubstr(missing));
-    EXPECT_THAT(ui.messages, IsEmpty());
+    platform.open = [&] { return cleaner::OpenWinePrefix(missing); };
+    EXPECT_EQ(Run("My App"), cleaner::kExitFailed);
+    EXPECT_THAT(platform.errors, StartsWith("sorvel: "));
+    EXPECT_THAT(platform.errors, HasSubstr(missing));
+    EXPECT_THAT(platform.reports, IsEmpty());
 }
 
 TEST_F(StartupCommandLineTest, APrefixInUseIsRefusedAndNothingIsDeleted) {
@@ -98,63 +151,107 @@ TEST_F(StartupCommandLineTest, APrefixInUseIsRefusedAndNothingIsDeleted) {
     const std::string userBefore = prefix.Read("user.reg");
     {
         const auto other = platform::WinePrefixStore::Open(prefix.Path());
-        EXPECT_EQ(cleaner::RunCommandLine("My App", prefix.Path(), ui, errors),
-                  cleaner::kExitFailed);
+        EXPECT_EQ(Run("My App"), cleaner::kExitFailed);
     }
-    EXPECT_THAT(errors.str(), HasSubstr(prefix.Path()));
+    EXPECT_THAT(platform.errors, HasSubstr(prefix.Path()));
     EXPECT_EQ(prefix.Read("system.reg"), systemBefore);
     EXPECT_EQ(prefix.Read("user.reg"), userBefore);
 }
 
 TEST_F(StartupCommandLineTest, ReportsMakeTheExitStatusSaySoAndTheRestIsStillSaved) {
-    EXPECT_EQ(cleaner::RunCommandLine("\\", prefix.Path(), ui, errors), cleaner::kExitReported);
-    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Run("\\"), cleaner::kExitReported);
+    ASSERT_EQ(platform.reports.size(), 1u);
     EXPECT_TRUE(prefix.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\My App"));
     EXPECT_FALSE(prefix.KeyExists(kHkeyCurrentUser, "Software\\Zelk Company"));
 }
 
-// --- Saving
-
-class FailingStore : public platform::WinePrefixStore {
+// A registry whose keys cannot be opened for a reason nobody expects.
+class BrokenRegistry : public platform::MemoryRegistry {
 public:
-    platform::MemoryRegistry registry;
-    bool changed = true;
-    bool fail = true;
-    int saves = 0;
-    std::string prefix = "/p";
-
-    platform::RegistryApi& Registry() override { return registry; }
-    void Save() override {
-        if (fail) throw platform::StoreError("Could not save system.reg: the disc is full");
-        ++saves;
-        changed = false;
+    platform::LONG RegOpenKeyExA(platform::HKEY, const char*, platform::DWORD, platform::DWORD,
+                                 platform::HKEY*) override {
+        throw std::runtime_error("out of memory");
     }
-    bool HasChanges() const override { return changed; }
-    void Refresh() override {}
-    const std::string& Prefix() const override { return prefix; }
 };
 
-TEST(StartupPrefixCommitTest, AFailedSaveIsReportedAndALaterOneClearsIt) {
-    FailingStore store;
+TEST(StartupReportsTest, WithoutBoxesReportsAreUtf8LinesOnTheErrorStream) {
+    TestPlatform platform;
+    platform.windowProblem = "no display";
+    platform.open = [] { return std::make_unique<FakeStore>(); };
+    EXPECT_EQ(cleaner::RunCommandLine(platform, "caf\xE9\\"), cleaner::kExitReported);
+    EXPECT_EQ(platform.errors, "sorvel: The command line \"caf\xC3\xA9\\\" does not name a key, so "
+                               "nothing below Software\\Tarvo and Software\\Zelk was deleted.\n");
+
+    // The unexpected-failure report breaks its line with a CR alone: a line end on a terminal.
+    struct BrokenStore : FakeStore {
+        BrokenRegistry broken;
+        platform::RegistryApi& Registry() override { return broken; }
+    };
+    platform.errors.clear();
+    platform.open = [] { return std::make_unique<BrokenStore>(); };
+    cleaner::RunCommandLine(platform, "My App");
+    EXPECT_THAT(platform.errors, HasSubstr("(out of memory)\nPlease exit and try again.\n"));
+    EXPECT_EQ(platform.errors.find('\r'), std::string::npos);
+    EXPECT_THAT(platform.reports, IsEmpty());
+}
+
+TEST(StartupReportsTest, AFailedSaveIsWrittenOnceAndFailsTheRun) {
+    TestPlatform platform;
+    platform.open = [] {
+        auto store = std::make_unique<FakeStore>();
+        store->saveFails = "Could not save system.reg: the prefix is read-only";
+        return store;
+    };
+    EXPECT_EQ(cleaner::RunCommandLine(platform, "My App"), cleaner::kExitFailed);
+    EXPECT_EQ(platform.errors, "sorvel: Could not save system.reg: the prefix is read-only\n");
+}
+
+TEST(StartupStoreCommitTest, AFailedSaveIsReportedOnceAndALaterOneClearsIt) {
+    FakeStore store;
+    store.saveFails = "Could not save system.reg: the disc is full";
     std::vector<std::string> reports;
-    cleaner::PrefixCommit commit(store, [&](const std::string& text) { reports.push_back(text); });
+    cleaner::StoreCommit commit(store, [&](const std::string& text) { reports.push_back(text); });
 
     commit.CommitRegistry();
+    EXPECT_FALSE(commit.Save());
     EXPECT_TRUE(commit.Failed());
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_THAT(reports[0], HasSubstr("the disc is full"));
+    EXPECT_THAT(reports, ::testing::ElementsAre("Could not save system.reg: the disc is full"));
 
-    store.fail = false;
+    store.saveFails.clear();
     EXPECT_TRUE(commit.Save());
     EXPECT_FALSE(commit.Failed());
-    EXPECT_TRUE(commit.Save());  // nothing changed: nothing written
     EXPECT_EQ(store.saves, 1);
+}
+
+// --- The window mode
+
+TEST(StartupWindowModeTest, WithoutAWindowBothTheProblemAndARefusalGoToTheErrorStream) {
+    TestPlatform platform;
+    platform.open = []() -> std::unique_ptr<cleaner::RegistryStore> {
+        throw std::runtime_error("The Wine prefix \"/nowhere\" does not exist.");
+    };
+    platform.windowProblem = "cannot open the display \":97\"";
+    EXPECT_EQ(cleaner::Startup(platform), cleaner::kExitFailed);
+    EXPECT_EQ(platform.errors, "sorvel: The Wine prefix \"/nowhere\" does not exist.\n"
+                               "sorvel: cannot open the display \":97\"\n");
+    platform.windowProblem.clear();
+    EXPECT_EQ(cleaner::Startup(platform), cleaner::kExitFailed);
+    EXPECT_THAT(platform.reports, ::testing::ElementsAre(
+                                      "The Wine prefix \"/nowhere\" does not exist."));
 }
 
 // --- The program
 
-#ifdef SORVEL_PROGRAM
-TEST_F(StartupCommandLineTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+class StartupProgramTest : public ::testing::Test {
+protected:
+    StartupProgramTest() { prefix.Change(AddSuiteKeys); }
+
+    TempPrefix prefix;
+};
+
+TEST_F(StartupProgramTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
     // A display that is not there: a program that tried to show anything would fail on it.
     const ProgramResult result =
         RunProgram(SORVEL_PROGRAM, {"My", "App"},
@@ -165,7 +262,7 @@ TEST_F(StartupCommandLineTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
     EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\Other"));
 }
 
-TEST_F(StartupCommandLineTest, TheProgramWritesARefusalToStandardError) {
+TEST_F(StartupProgramTest, TheProgramWritesARefusalToStandardError) {
     const std::string missing = prefix.Path() + "/nothing";
     const ProgramResult result = RunProgram(
         SORVEL_PROGRAM, {"x"},
@@ -174,14 +271,14 @@ TEST_F(StartupCommandLineTest, TheProgramWritesARefusalToStandardError) {
     EXPECT_THAT(result.errors, HasSubstr(missing));
 }
 
-TEST_F(StartupCommandLineTest, WithoutADisplayTheWindowModeSaysWhyAndDeletesNothing) {
-    const std::map<std::string, std::optional<std::string>> noDisplay = {
-        {"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}},
-        {"QT_QPA_PLATFORM", {}}};
+TEST_F(StartupProgramTest, WithoutADisplayTheWindowModeSaysWhyAndDeletesNothing) {
+    const Environment noDisplay = {{"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}},
+                                   {"WAYLAND_DISPLAY", {}}, {"QT_QPA_PLATFORM", {}}};
     ProgramResult result = RunProgram(SORVEL_PROGRAM, {}, noDisplay);
     EXPECT_EQ(result.status, 1) << result.errors;  // an ordinary end, not an abort
-    EXPECT_THAT(result.errors, ::testing::AnyOf(HasSubstr("sorvel: there is no display"),
-                                                HasSubstr("sorvel: this build has no window")));
+    EXPECT_THAT(result.errors,
+                ::testing::AnyOf(HasSubstr("sorvel: there is no display"),
+                                 HasSubstr("sorvel: this build of sorvel has no window")));
     EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\My App"));
 
     // A refused prefix is named too.
@@ -240,7 +337,7 @@ private:
     std::string display_;
 };
 
-TEST_F(StartupCommandLineTest, WithADisplayTheProgramsReportsAreMessageBoxesTitledSorvel) {
+TEST_F(StartupProgramTest, WithADisplayTheProgramsReportsAreMessageBoxesTitledSorvel) {
     const XServer server;
     ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
     const pid_t child = ::fork();
@@ -268,14 +365,13 @@ TEST_F(StartupCommandLineTest, WithADisplayTheProgramsReportsAreMessageBoxesTitl
     EXPECT_TRUE(stillWaiting);
 }
 
-TEST_F(StartupCommandLineTest, WithoutADisplayTheProgramsReportsGoToStandardError) {
+TEST_F(StartupProgramTest, WithoutADisplayTheProgramsReportsGoToStandardError) {
     const ProgramResult result = RunProgram(
         SORVEL_PROGRAM, {"\\"},
         {{"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
     EXPECT_EQ(result.status, cleaner::kExitReported);
     EXPECT_THAT(result.errors, HasSubstr("sorvel: The command line \"\\\" does not name a key"));
 }
-#endif
 
 }  // namespace
 }  // namespace removal_test

@@ -1,6 +1,6 @@
 // The cleaning run without a window: a fake window records what the run shows and asks, and
 // answers the questions from a script; the registry is in memory.
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
@@ -55,6 +55,7 @@ public:
     }
     void UpdateKeywordText(const std::string&) override {}
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowPlatformMessage(const std::string& text) override { messages.push_back(text); }
     void DoEvents() override {
         ++doEventsCalls;
         if (onDoEvents) {

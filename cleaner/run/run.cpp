@@ -1,4 +1,4 @@
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
 
 namespace cleaner {
 

@@ -1,6 +1,6 @@
 // The cleaning run behind the window's two buttons, free of any window toolkit: it drives the
-// window through RunWindow only, so it is tested without a window and a Win32 window can drive
-// it later.
+// window through RunWindow only, so it is tested without a window and the Qt and the Win32
+// window drive the same run.
 #pragma once
 
 #include "cleaner/search/modFennick.h"
@@ -33,6 +33,10 @@ public:
 
     // A modal question with OK and Cancel, no icon, title "Tarvo Fennick", OK the default.
     virtual Answer Ask(const std::string& question) = 0;
+
+    // A modal OK-only message box, as ShowMessage shows the registry layer's reports, for text
+    // of the platform (the store's messages, file names): UTF-8, not the narrow code page.
+    virtual void ShowPlatformMessage(const std::string& text) = 0;
 
     // Takes the window off the screen.
     virtual void UnloadWindow() = 0;
