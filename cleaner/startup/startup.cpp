@@ -4,6 +4,7 @@
 #include "cleaner/run/run.h"
 #include "cleaner/search/modFennick.h"
 #include "cleaner/startup/store_commit.h"
+#include "cleaner/startup/usage.h"
 #include "platform/registry/text.h"
 
 #include <exception>
@@ -142,7 +143,23 @@ int RunWindowMode(StartupPlatform& platform) {
 
 int Startup(StartupPlatform& platform) {
     const std::string commandLine = platform.CommandLine();
-    if (commandLine.empty()) return RunWindowMode(platform);
+    switch (RequestOf(commandLine)) {
+        case Request::Window:
+            return RunWindowMode(platform);
+        case Request::Usage:
+            platform.WriteOutput(UsageText());
+            return kExitDone;
+        case Request::Version:
+            platform.WriteOutput(VersionText());
+            return kExitDone;
+        case Request::UnknownOption:
+            WriteErrorLine(platform, "unknown option \"" + ReportText(commandLine) +
+                                         "\"; nothing was deleted. \"sorvel --help\" shows "
+                                         "how to use sorvel.");
+            return kExitFailed;
+        case Request::SuiteRemoval:
+            break;
+    }
     return RunCommandLine(platform, commandLine);
 }
 

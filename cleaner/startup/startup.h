@@ -1,6 +1,7 @@
 // The start-up of sorvel: the one place that decides what the program does. With an empty
-// command line it opens the registry and hands over to the window; with any command-line text
-// it shows no window, removes the suite's keys (RemoveSuiteKeys), keeps the result and ends. What it needs of the platform
+// command line it opens the registry and hands over to the window; with --help, -h, /? or
+// --version it prints and ends; with any other command-line text it shows no window, removes
+// the suite's keys (RemoveSuiteKeys), keeps the result and ends. What it needs of the platform
 // it asks of StartupPlatform (startup_platform.h).
 #pragma once
 
@@ -12,7 +13,7 @@ namespace cleaner {
 
 // Exit statuses.
 inline constexpr int kExitDone = 0;
-// Nothing was done (a refused registry, no display for the window), or what
+// Nothing was done (an unknown option, a refused registry, no display for the window), or what
 // the removal deleted could not all be kept, or an unexpected failure ended it.
 inline constexpr int kExitFailed = 1;
 // The command-line removal ran and was kept, but the registry layer reported failures (a key

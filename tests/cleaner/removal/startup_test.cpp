@@ -4,6 +4,7 @@
 #include "cleaner/linux/linux_platform.h"
 #include "cleaner/startup/startup.h"
 #include "cleaner/startup/store_commit.h"
+#include "cleaner/startup/usage.h"
 #include "prefix_files.h"
 #include "removal_fakes.h"
 #include "run_program.h"
@@ -106,6 +107,20 @@ TEST(StartupCommandLineTextTest, JoinsTheArgumentsInTheNarrowCodePage) {
     EXPECT_EQ(cleaner::CommandLineText(3, text), "Prod\xFCkt \x80 ?????");
 }
 
+TEST(StartupRequestTest, OnlyTheHelpAndVersionOptionsAndOtherOptionsAreNotARemoval) {
+    using cleaner::Request;
+    for (const char* help : {"--help", "-h", "/?", " --help "}) {
+        EXPECT_EQ(cleaner::RequestOf(help), Request::Usage) << help;
+    }
+    EXPECT_EQ(cleaner::RequestOf("--version"), Request::Version);
+    EXPECT_EQ(cleaner::RequestOf("--verbose"), Request::UnknownOption);
+    EXPECT_EQ(cleaner::RequestOf(""), Request::Window);
+    // What the suite's uninstaller passes: a subkey's name, whatever it holds.
+    for (const char* name : {"Nexbay 3", "98", " ", "-", "-x", "My --help", "/"}) {
+        EXPECT_EQ(cleaner::RequestOf(name), Request::SuiteRemoval) << name;
+    }
+}
+
 class StartupCommandLineTest : public ::testing::Test {
 protected:
     StartupCommandLineTest() {
@@ -135,6 +150,19 @@ TEST_F(StartupCommandLineTest, RemovesTheSuiteKeysAndSavesThePrefix) {
     }
     EXPECT_TRUE(prefix.KeyExists(kHkeyCurrentUser, std::string(kUninstall) + "TarvoNexbay 98"));
     EXPECT_FALSE(prefix.KeyExists(kHkeyLocalMachine, std::string(kUninstall) + "TarvoNexbay 98"));
+}
+
+TEST_F(StartupCommandLineTest, HelpVersionAndUnknownOptionsOpenNothing) {
+    EXPECT_EQ(Run("--help"), cleaner::kExitDone);
+    EXPECT_THAT(platform.output, StartsWith("Usage: sorvel\n"));
+    EXPECT_THAT(platform.output, HasSubstr("WINEPREFIX"));
+    platform.output.clear();
+    EXPECT_EQ(Run("--version"), cleaner::kExitDone);
+    EXPECT_THAT(platform.output, StartsWith("sorvel "));
+    EXPECT_EQ(Run("--verbose"), cleaner::kExitFailed);
+    EXPECT_THAT(platform.errors, HasSubstr("unknown option \"--verbose\"; nothing was deleted."));
+    EXPECT_EQ(platform.opens, 0);
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Zelk Company"));
 }
 
 TEST_F(StartupCommandLineTest, AMissingPrefixIsReportedOnTheErrorStream) {
@@ -250,6 +278,19 @@ protected:
 
     TempPrefix prefix;
 };
+
+TEST_F(StartupProgramTest, HelpPrintsTheUsageAndDeletesNothing) {
+    for (const char* help : {"--help", "-h", "/?", "--version"}) {
+        const ProgramResult result = RunProgram(SORVEL_PROGRAM, {help},
+                                                {{"WINEPREFIX", prefix.Path()}, {"DISPLAY", {}}});
+        EXPECT_EQ(result.status, 0) << help;
+        EXPECT_THAT(result.output, StartsWith(help == std::string("--version") ? "sorvel 0."
+                                                                              : "Usage: sorvel\n"));
+        EXPECT_EQ(result.errors, "");
+    }
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Zelk Company"));
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, std::string(kUninstall) + "TarvoNexbay 98"));
+}
 
 TEST_F(StartupProgramTest, TheProgramRunsWithoutAWindowAndWithoutADisplay) {
     // A display that is not there: a program that tried to show anything would fail on it.
