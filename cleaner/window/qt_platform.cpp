@@ -4,6 +4,8 @@
 #include "cleaner/window/qt_dialogs.h"
 #include "platform/registry/wine_store.h"
 
+#include <xcb/xcb.h>
+
 #include <cstdlib>
 
 namespace cleaner {
@@ -14,15 +16,35 @@ std::string Environment(const char* name) {
     return value == nullptr ? std::string() : std::string(value);
 }
 
+// Whether Qt will show its windows through the X server: unless QT_QPA_PLATFORM names another
+// platform, or only Wayland is there (Qt then uses its Wayland platform when it has one).
+bool QtUsesX() {
+    const std::string chosen = Environment("QT_QPA_PLATFORM");
+    if (!chosen.empty()) return chosen.rfind("xcb", 0) == 0;
+    return !Environment("DISPLAY").empty() || Environment("WAYLAND_DISPLAY").empty();
+}
+
+// Connects to the X server as Qt would (DISPLAY, and XAUTHORITY for the key), and lets go.
+bool XServerAnswers() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool answers = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return answers;
+}
+
 }  // namespace
 
 std::string QtPlatform::WindowProblem() {
-    if (QCoreApplication::instance() != nullptr) return {};
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        if (!Environment(name).empty()) return {};
+    if (QCoreApplication::instance() != nullptr || !QtUsesX()) return {};
+    const std::string display = Environment("DISPLAY");
+    if (display.empty()) {
+        return "there is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+               "is set). Start sorvel in a desktop session.";
     }
-    return "there is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY "
-           "is set). Start sorvel in a desktop session.";
+    if (XServerAnswers()) return {};
+    return "cannot open the display \"" + display + "\": no X server answers there, or it does "
+           "not let this user in. Start sorvel in a desktop session, or set DISPLAY to a "
+           "display that runs.";
 }
 
 void QtPlatform::StartApplication() {

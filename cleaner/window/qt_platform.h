@@ -17,8 +17,9 @@ class QtPlatform : public LinuxPlatform {
 public:
     using LinuxPlatform::LinuxPlatform;
 
-    // Empty when a display is named (DISPLAY or WAYLAND_DISPLAY set) or QT_QPA_PLATFORM chooses
-    // Qt's platform. Qt would end the process without one, with advice to reinstall the program.
+    // Empty when Qt can show windows. Qt ends the process when it cannot open its display; so
+    // when Qt is to use the X server (neither QT_QPA_PLATFORM nor Wayland say otherwise), that
+    // server is asked first, and a display that is unset or does not answer is named here.
     std::string WindowProblem() override;
     void ShowReport(const std::string& text) override;
     void ProcessEvents() override;

@@ -330,6 +330,21 @@ TEST_F(StartupProgramTest, WithoutADisplayTheWindowModeSaysWhyAndDeletesNothing)
     EXPECT_THAT(result.errors, HasSubstr(prefix.Path() + "/nothing"));
 }
 
+// A display that names no running X server: the window mode says so, the command-line mode
+// removes and writes its reports on standard error.
+TEST_F(StartupProgramTest, ADisplayNobodyServesIsNamedAndTheRemovalStillRuns) {
+    const Environment deadDisplay = {{"WINEPREFIX", prefix.Path()}, {"DISPLAY", ":97"},
+                                     {"WAYLAND_DISPLAY", {}}, {"QT_QPA_PLATFORM", {}}};
+    ProgramResult result = RunProgram(SORVEL_PROGRAM, {}, deadDisplay);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_THAT(result.errors, HasSubstr("sorvel: cannot open the display \":97\""));
+
+    result = RunProgram(SORVEL_PROGRAM, {"\\"}, deadDisplay);
+    EXPECT_EQ(result.status, cleaner::kExitReported) << result.errors;
+    EXPECT_THAT(result.errors, HasSubstr("sorvel: The command line \"\\\" does not name a key"));
+    EXPECT_FALSE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Zelk Company"));
+}
+
 // An X server of its own on a free display, ended with the object.
 class XServer {
 public:
