@@ -129,6 +129,7 @@ int RunWindowMode(StartupPlatform& platform) {
     fennick.UseBackupFiles(platform.BackupFiles());
     fennick.UseRegistryCommit(&commit);
     FennickRun run(fennick, shown);
+    run.UseStore(commit);
     shown.Attach(run);
     // Cancel ends the program at once, also from the middle of a run. Every key deleted is in
     // the backup before it goes, so saving the registry now loses nothing.

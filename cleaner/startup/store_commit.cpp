@@ -10,6 +10,15 @@ StoreCommit::StoreCommit(RegistryStore& store, std::function<void(const std::str
 
 void StoreCommit::CommitRegistry() { Save(); }
 
+void StoreCommit::Refresh() {
+    backupFile_.clear();
+    lastReport_.clear();
+    store_.Refresh();
+    failed_ = false;
+}
+
+void StoreCommit::UseBackupFile(const std::string& path) { backupFile_ = path; }
+
 bool StoreCommit::Save() {
     try {
         if (store_.HasChanges()) store_.Save();
@@ -19,6 +28,9 @@ bool StoreCommit::Save() {
     } catch (const std::exception& failure) {
         failed_ = true;
         std::string text = failure.what();
+        if (!backupFile_.empty()) {
+            text += "\nEvery key this run removed is in its backup file \"" + backupFile_ + "\".";
+        }
         if (text != lastReport_) report_(text);
         lastReport_ = std::move(text);
         return false;

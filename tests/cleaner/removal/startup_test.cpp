@@ -54,9 +54,10 @@ public:
     platform::MemoryRegistry registry;
     std::string saveFails;  // the store's message; empty: saves succeed
     int saves = 0;
+    int refreshes = 0;
 
     platform::RegistryApi& Registry() override { return registry; }
-    void Refresh() override {}
+    void Refresh() override { ++refreshes; }
     bool HasChanges() const override { return true; }
     void Save() override {
         if (!saveFails.empty()) throw std::runtime_error(saveFails);
@@ -234,24 +235,98 @@ TEST(StartupReportsTest, AFailedSaveIsWrittenOnceAndFailsTheRun) {
     EXPECT_EQ(platform.errors, "sorvel: Could not save system.reg: the prefix is read-only\n");
 }
 
-TEST(StartupStoreCommitTest, AFailedSaveIsReportedOnceAndALaterOneClearsIt) {
+TEST(StartupStoreCommitTest, AFailureIsReportedOnceUntilASaveOrARefreshAndNamesTheBackup) {
     FakeStore store;
-    store.saveFails = "Could not save system.reg: the disc is full";
+    store.saveFails = "the disc is full";
     std::vector<std::string> reports;
     cleaner::StoreCommit commit(store, [&](const std::string& text) { reports.push_back(text); });
 
+    commit.UseBackupFile("taDeletedRegKeys.reg");
     commit.CommitRegistry();
     EXPECT_FALSE(commit.Save());
     EXPECT_TRUE(commit.Failed());
-    EXPECT_THAT(reports, ::testing::ElementsAre("Could not save system.reg: the disc is full"));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "the disc is full\nEvery key this run removed is in its backup file "
+                          "\"taDeletedRegKeys.reg\".");
 
+    commit.Refresh();  // a new run, with no backup yet
+    EXPECT_FALSE(commit.Save());
+    EXPECT_EQ(reports.back(), "the disc is full");
     store.saveFails.clear();
     EXPECT_TRUE(commit.Save());
     EXPECT_FALSE(commit.Failed());
     EXPECT_EQ(store.saves, 1);
+    EXPECT_EQ(reports.size(), 2u);
 }
 
 // --- The window mode
+
+// The fake store, kept by the test beyond the start-up's end.
+class LentStore : public cleaner::RegistryStore {
+public:
+    explicit LentStore(FakeStore& store) : store_(store) {}
+    platform::RegistryApi& Registry() override { return store_.Registry(); }
+    void Refresh() override { store_.Refresh(); }
+    bool HasChanges() const override { return store_.HasChanges(); }
+    void Save() override { store_.Save(); }
+
+private:
+    FakeStore& store_;
+};
+
+// A window that, once shown, makes one run that removes only the settings, answering OK.
+class OneRunWindow : public cleaner::MainWindow {
+public:
+    explicit OneRunWindow(std::vector<std::string>& messages) : messages_(messages) {}
+
+    void Attach(cleaner::FennickRun& run) override { run_ = &run; }
+    void SetEnder(std::function<void(int)>) override {}
+    int Exec() override {
+        run_->cmdRemove_Click();
+        return 0;
+    }
+    void ShowPlatformMessage(const std::string& text) override { messages_.push_back(text); }
+    void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+    void DoEvents() override {}
+    void UpdateRegistryHiveText(const std::string&) override {}
+    void UpdateStatusText(const std::string&) override {}
+    void UpdateKeywordText(const std::string&) override {}
+    int Check1Value() const override { return 0; }
+    int Check2Value() const override { return 1; }
+    std::string KeyFileText() const override { return "taRegKeywords.txt"; }
+    std::string RegFileText() const override { return "/backups/taDeletedRegKeys.reg"; }
+    void SetText1(const std::string&) override {}
+    void SetText2(const std::string&) override {}
+    std::string TimeOfDayText() override { return "10:11:12"; }
+    void RefreshWindow() override {}
+    Answer Ask(const std::string&) override { return Answer::Ok; }
+    void UnloadWindow() override {}
+    void EndProgram() override {}
+
+private:
+    std::vector<std::string>& messages_;
+    cleaner::FennickRun* run_ = nullptr;
+};
+
+TEST(StartupWindowModeTest, ARunReadsTheStoreAgainAndARefusedSaveNamesTheBackupOnce) {
+    FakeStore store;
+    store.registry.SetString(kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98", "Left", "120");
+    store.saveFails = "user.reg was changed by another program since it was read.";
+    std::vector<std::string> messages;
+    TestPlatform platform;
+    platform.open = [&] { return std::make_unique<LentStore>(store); };
+    platform.makeWindow = [&] { return std::make_unique<OneRunWindow>(messages); };
+
+    // The run's save is refused, and so is the save as the program ends: one message.
+    EXPECT_EQ(cleaner::RunWindowMode(platform), cleaner::kExitFailed);
+    EXPECT_EQ(store.refreshes, 1);
+    EXPECT_THAT(platform.files.files[std::string("/backups/taDeletedRegKeys.reg")],
+                HasSubstr("[HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98]"));
+    EXPECT_THAT(messages, ::testing::ElementsAre(
+                              "user.reg was changed by another program since it was read.\n"
+                              "Every key this run removed is in its backup file "
+                              "\"/backups/taDeletedRegKeys.reg\"."));
+}
 
 TEST(StartupWindowModeTest, WithoutAWindowBothTheProblemAndARefusalGoToTheErrorStream) {
     TestPlatform platform;
