@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The registry layer, the searches and the cleaning run must build unchanged for 32-bit Windows: compile their
-# sources with the MinGW cross compiler (objects only; the Windows programs are linked later).
+# The registry layer, the searches, the cleaning run and the start-up must build unchanged for
+# 32-bit Windows: compile their sources with the MinGW cross compiler (objects only; the Windows
+# programs are linked later).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cxx=${MINGW_CXX:-i686-w64-mingw32-g++}
@@ -8,9 +9,10 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 status=0
 for src in cleaner/registry/*.cpp cleaner/search/*.cpp platform/files/standard_files.cpp \
-           cleaner/window/run*.cpp; do
+           cleaner/run/*.cpp cleaner/startup/*.cpp; do
   [ -e "$src" ] || continue
-  if ! "$cxx" -std=c++20 -Wall -Wextra -Werror -I. -c "$src" -o "$out/$(basename "$src").o"; then
+  if ! "$cxx" -std=c++20 -Wall -Wextra -Werror -I. -DSORVEL_VERSION='"0"' -c "$src" \
+       -o "$out/$(basename "$src").o"; then
     status=1
   fi
 done

@@ -3,6 +3,7 @@
 #include "cleaner/window/qt_cp1252.h"
 #include "cleaner/window/qt_dialogs.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -193,6 +194,12 @@ void frmFennick::SetAsker(Asker asker) { asker_ = std::move(asker); }
 void frmFennick::SetTeller(Teller teller) { teller_ = std::move(teller); }
 void frmFennick::SetEnder(Ender ender) { ender_ = std::move(ender); }
 
+int frmFennick::Exec() {
+    QApplication::setWindowIcon(windowIcon());
+    show();
+    return QApplication::exec();
+}
+
 bool frmFennick::RunStarted() const { return run_ != nullptr && run_->RunStarted(); }
 
 void frmFennick::ShowField(QLineEdit* field, const std::string& text) {
@@ -239,6 +246,10 @@ void frmFennick::RefreshWindow() { repaint(); }
 RunWindow::Answer frmFennick::Ask(const std::string& question) {
     const QString text = FromCp1252(question);
     return asker_ ? asker_(text) : AskOkCancel(this, text);
+}
+
+void frmFennick::ShowPlatformMessage(const std::string& text) {
+    Report(QString::fromStdString(text));
 }
 
 void frmFennick::UnloadWindow() {

@@ -3,7 +3,8 @@
 // The run itself lives in FennickRun (run.h); this class only shows and forwards.
 #pragma once
 
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
+#include "cleaner/startup/startup_platform.h"
 
 #include <QWidget>
 
@@ -34,7 +35,7 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidth = 4665 / kTwipsPerPixel;   // 311
 inline constexpr int kClientHeight = 4080 / kTwipsPerPixel;  // 272
 
-class frmFennick : public QWidget, public RunWindow {
+class frmFennick : public QWidget, public MainWindow {
     Q_OBJECT
 
 public:
@@ -49,11 +50,14 @@ public:
     explicit frmFennick(QWidget* parent = nullptr);
     ~frmFennick() override;
 
-    // The run whose RunStarted guards the update methods and whose handlers the buttons call.
-    void Attach(FennickRun& run);
     void SetAsker(Asker asker);
     void SetTeller(Teller teller);
-    void SetEnder(Ender ender);
+
+    // --- MainWindow
+    void Attach(FennickRun& run) override;
+    void SetEnder(Ender ender) override;
+    // Shows the window and runs the application's event loop until the window is gone.
+    int Exec() override;
 
     // --- FennickView / RegistryUi
     void UpdateRegistryHiveText(const std::string& text) override;
@@ -72,6 +76,7 @@ public:
     std::string TimeOfDayText() override;
     void RefreshWindow() override;
     Answer Ask(const std::string& question) override;
+    void ShowPlatformMessage(const std::string& text) override;
     void UnloadWindow() override;
     void EndProgram() override;
 

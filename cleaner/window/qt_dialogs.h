@@ -2,7 +2,7 @@
 // each box is made without waiting for a user to answer it.
 #pragma once
 
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
 
 #include <QLocale>
 #include <QMessageBox>

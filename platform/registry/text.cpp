@@ -134,3 +134,87 @@ bool NamesEqual(std::u16string_view a, std::u16string_view b) {
 }
 
 }  // namespace platform::text
+
+namespace platform::text {
+
+bool DecodeUtf8(std::string_view bytes, std::size_t& pos, char32_t& code) {
+    if (pos >= bytes.size()) return false;
+    const auto lead = static_cast<unsigned char>(bytes[pos]);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if (lead < 0x80) { length = 1; value = lead; }
+    else if (lead >= 0xC2 && lead <= 0xDF) { length = 2; value = lead & 0x1Fu; least = 0x80; }
+    else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; value = lead & 0x0Fu; least = 0x800; }
+    else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; value = lead & 0x07u; least = 0x10000; }
+    else return false;
+    if (length > bytes.size() - pos) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[pos + k]);
+        if ((next & 0xC0u) != 0x80u) return false;
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    code = value;
+    pos += length;
+    return true;
+}
+
+void AppendUtf16(std::u16string& out, char32_t code) {
+    if (code < 0x10000) {
+        out.push_back(static_cast<char16_t>(code));
+        return;
+    }
+    code -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+}
+
+std::u16string Utf8ToUtf16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        char32_t code = 0;
+        if (DecodeUtf8(bytes, pos, code)) {
+            AppendUtf16(out, code);
+        } else {
+            out.push_back(u'\uFFFD');
+            ++pos;
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t code = units[i];
+        const bool high = code >= 0xD800 && code <= 0xDBFF;
+        const bool low = code >= 0xDC00 && code <= 0xDFFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00u);
+        } else if (high || low) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace platform::text

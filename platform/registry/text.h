@@ -29,3 +29,18 @@ int CompareNames(std::u16string_view a, std::u16string_view b);
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
 
 }  // namespace platform::text
+
+// UTF-8: the encoding of Linux file names, arguments and terminals, and of Wine's files.
+namespace platform::text {
+
+// Decodes the UTF-8 sequence at pos into code and moves pos past it. False, with pos unchanged,
+// when the bytes at pos are not a whole, shortest-form sequence of a Unicode scalar value.
+bool DecodeUtf8(std::string_view bytes, std::size_t& pos, char32_t& code);
+// Appends a scalar value as one UTF-16 unit, or as a surrogate pair beyond U+FFFF.
+void AppendUtf16(std::u16string& out, char32_t code);
+// UTF-8 to UTF-16; each byte that does not begin a valid sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view bytes);
+// UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view units);
+
+}  // namespace platform::text

@@ -3,7 +3,6 @@
 // every key missing from them is whole in the backup file.
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
-#include "cleaner/window/startup_prefix.h"
 #include "platform/files/durable_files.h"
 #include "platform/registry/memory_registry.h"
 #include "platform/registry/wine_store.h"
@@ -93,8 +92,7 @@ protected:
             cleaner::modRegFuncs reg(store->Registry(), view);
             cleaner::modFennick fennick(reg, view);
             platform::DurableBackupFiles files;
-            cleaner::PrefixCommit prefix(*store, [](const std::string&) { std::_Exit(3); });
-            NotifyingCommit commit(prefix, notify);
+            NotifyingCommit commit(*store, notify);
             fennick.UseBackupFiles(files);
             fennick.UseRegistryCommit(&commit);
             for (int i = 0; i < kKeys; ++i) fennick.FoundKeys.push_back({"CLSID\\", "", Id(i), ""});
@@ -107,16 +105,21 @@ protected:
         }
     }
 
+    // Saves the prefix as the program's commit does; a failed save ends the child with 3.
     class NotifyingCommit : public cleaner::RegistryCommit {
     public:
-        NotifyingCommit(cleaner::RegistryCommit& inner, int fd) : inner_(inner), fd_(fd) {}
+        NotifyingCommit(platform::WinePrefixStore& store, int fd) : store_(store), fd_(fd) {}
         void CommitRegistry() override {
             if (::write(fd_, "s", 1) != 1) std::_Exit(5);
-            inner_.CommitRegistry();
+            try {
+                if (store_.HasChanges()) store_.Save();
+            } catch (const std::exception&) {
+                std::_Exit(3);
+            }
         }
 
     private:
-        cleaner::RegistryCommit& inner_;
+        platform::WinePrefixStore& store_;
         int fd_;
     };
 

@@ -1,4 +1,4 @@
-// Runs a program with a changed environment and collects its exit status and standard error.
+// Runs a program with a changed environment and collects its exit status and its output.
 #pragma once
 
 #include <map>
@@ -11,6 +11,7 @@ namespace removal_test {
 struct ProgramResult {
     int status = -1;      // exit status, or -1 when it did not exit by itself
     std::string errors;   // what it wrote to standard error
+    std::string output;   // what it wrote to standard output
 };
 
 // env: variables to set; a variable mapped to nullopt is removed.

@@ -7,7 +7,7 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/window/qt_cp1252.h"
 #include "cleaner/window/qt_dialogs.h"
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
 #include "qt_app.h"
 #include "run_fixture.h"
 

@@ -1,6 +1,6 @@
 // The cleaning run without a window: a fake window records what the run shows and asks, and
 // answers the questions from a script; the registry is in memory.
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
     }
     void UpdateKeywordText(const std::string&) override {}
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowPlatformMessage(const std::string& text) override { messages.push_back(text); }
     void DoEvents() override {
         ++doEventsCalls;
         if (onDoEvents) {
@@ -336,6 +338,52 @@ TEST_F(RunTest, ASecondRunStartsFromEmptyLists) {
     run.cmdRemove_Click();
     EXPECT_TRUE(SuiteClassesGone(registry));
     EXPECT_TRUE(OthersThere(registry));
+}
+
+// The registry's files as another program leaves them: reading them again can bring in what it
+// wrote, or be refused.
+class FakeStore : public RunStore {
+public:
+    std::function<void()> onRefresh;
+    std::string refusal;
+    std::vector<std::string> backupFiles;
+
+    void Refresh() override {
+        if (!refusal.empty()) throw std::runtime_error(refusal);
+        if (onRefresh) onRefresh();
+    }
+    void UseBackupFile(const std::string& path) override { backupFiles.push_back(path); }
+};
+
+TEST_F(RunTest, EachRunStartsFromTheRegistryOnDiscAndTellsTheStoreItsBackup) {
+    FakeStore store;
+    run.UseStore(store);
+    window.check2 = 1;
+    window.answers = {kOk, kOk};
+    store.onRefresh = [&] { registry.SetString(kHkeyClassesRoot, "Tarvo.Late", "", "Tarvo Late"); };
+
+    run.cmdRemove_Click();
+
+    EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, "Tarvo.Late"));
+    EXPECT_THAT(Backup(), HasSubstr("[HKEY_CLASSES_ROOT\\Tarvo.Late]"));
+    EXPECT_THAT(store.backupFiles, ElementsAre(window.regFile, window.regFile));
+}
+
+TEST_F(RunTest, ARefusedStoreIsReportedAndTheRunDoesNothing) {
+    FakeStore store;
+    run.UseStore(store);
+    window.check2 = 1;
+    window.answers = {kOk, kOk};
+    store.refusal = "The Wine server of the prefix \"/p\" is running.";
+
+    run.cmdRemove_Click();
+
+    EXPECT_THAT(window.messages, ElementsAre("The Wine server of the prefix \"/p\" is running.\n"
+                                             "Nothing was deleted."));
+    EXPECT_THAT(window.log, IsEmpty());
+    EXPECT_FALSE(run.Running());
+    EXPECT_TRUE(SuiteClassesThere(registry) && SettingsThere(registry));
+    EXPECT_FALSE(folder.Exists("taDeletedRegKeys.reg"));
 }
 
 }  // namespace

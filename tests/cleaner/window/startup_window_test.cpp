@@ -1,11 +1,10 @@
-// The window branch of the start-up from end to end: ShowMainWindow on a Wine prefix that the
-// demo's generator writes, driven as a user would drive it (a timer fills the fields, presses the
-// buttons and answers the boxes), then the prefix read back by the real Wine, and the backup
+// The window mode of the start-up from end to end, with the Qt platform: on a Wine prefix that
+// the demo's generator writes, driven as a user would drive it (a timer fills the fields, presses
+// the buttons and answers the boxes), then the prefix read back by the real Wine, and the backup
 // restored with Wine's regedit. Also: a refused prefix is only reported.
-#include "cleaner/window/show_window.h"
-
+#include "cleaner/startup/startup.h"
 #include "cleaner/window/frmFennick.h"
-#include "platform/registry/wine_store.h"
+#include "cleaner/window/qt_platform.h"
 #include "tests/support/wine.h"
 
 #include <QApplication>
@@ -108,10 +107,13 @@ void StartDriver() {
     return true;
 }();
 
-int ShowWindowOn(platform::WinePrefixStore* store, const std::string& refusal) {
+// The program started without a command line on the prefix.
+int StartOn(const std::string& prefix) {
+    static int argc = 1;
     static char name[] = "sorvel";
     static char* argv[] = {name, nullptr};
-    return ShowMainWindow(1, argv, store, refusal);
+    QtPlatform platform(argc, argv, prefix);
+    return Startup(platform);
 }
 
 bool HasBlock(const std::string& regFile, const std::string& keyPath) {
@@ -138,11 +140,7 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     gScript = Script::CleanAndCancel;
     gKeyFile = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
     gRegFile = folder + "/taDeletedRegKeys.reg";
-    EXPECT_EXIT(
-        {
-            auto store = platform::WinePrefixStore::Open(prefix);
-            std::exit(ShowWindowOn(store.get(), ""));  // Cancel ends the program inside
-        },
+    EXPECT_EXIT(std::exit(StartOn(prefix)),  // Cancel ends the program inside
         ::testing::ExitedWithCode(0),
         "box: Tarvo Fennick: Press Ok, to remove registry keys\n"
         ".*box: Tarvo Fennick: Press Ok, to remove settings\n"
@@ -186,11 +184,7 @@ TEST(StartupWindowDeathTest, CancelDuringTheRemovalKeepsEveryDeletedKeyInTheBack
     gScript = Script::CancelDuringRemoval;
     gKeyFile = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
     gRegFile = folder + "/taDeletedRegKeys.reg";
-    EXPECT_EXIT(
-        {
-            auto store = platform::WinePrefixStore::Open(prefix);
-            std::exit(ShowWindowOn(store.get(), "") + 10);  // reached only if Cancel did not end it
-        },
+    EXPECT_EXIT(std::exit(StartOn(prefix) + 10),  // reached only if Cancel did not end it
         ::testing::ExitedWithCode(0), "cancel while removing");
     gScript = Script::None;
 
@@ -224,12 +218,11 @@ TEST(StartupWindowDeathTest, CancelDuringTheRemovalKeepsEveryDeletedKeyInTheBack
 
 TEST(StartupWindow, ARefusedPrefixIsReportedAndNothingElseHappens) {
     gScript = Script::AnswerTheReport;
-    const int status =
-        ShowWindowOn(nullptr, "The Wine prefix \"/nowhere\" does not exist. Set WINEPREFIX to a prefix.");
+    const int status = StartOn("/nowhere");
     gScript = Script::None;
     EXPECT_EQ(status, 1);
     EXPECT_EQ(gReportTitle, "sorvel");
-    EXPECT_EQ(gReportText, "The Wine prefix \"/nowhere\" does not exist. Set WINEPREFIX to a prefix.");
+    EXPECT_THAT(gReportText, HasSubstr("\"/nowhere\""));
 }
 
 }  // namespace

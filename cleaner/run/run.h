@@ -1,6 +1,6 @@
-// The cleaning run behind the window's two buttons, free of any window toolkit: it drives the
-// window through RunWindow only, so it is tested without a window and a Win32 window can drive
-// it later.
+// The cleaning run behind the window's two buttons, free of any window toolkit and of the
+// platform: it drives the window through RunWindow and the registry's files through RunStore,
+// so it is tested without either and the Qt and the Win32 window drive the same run.
 #pragma once
 
 #include "cleaner/search/modFennick.h"
@@ -34,6 +34,10 @@ public:
     // A modal question with OK and Cancel, no icon, title "Tarvo Fennick", OK the default.
     virtual Answer Ask(const std::string& question) = 0;
 
+    // A modal OK-only message box, as ShowMessage shows the registry layer's reports, for text
+    // of the platform (the store's messages, file names): UTF-8, not the narrow code page.
+    virtual void ShowPlatformMessage(const std::string& text) = 0;
+
     // Takes the window off the screen.
     virtual void UnloadWindow() = 0;
     // Ends the program at once (after the registry's changed files are saved) and does not
@@ -61,11 +65,26 @@ inline constexpr const char* kHiveInterface = "HKEY_CLASSES_ROOT\\INTERFACE";
 inline constexpr const char* kHiveTypeLib = "HKEY_CLASSES_ROOT\\TYPELIB";
 }  // namespace runtext
 
+// The lasting copy of the registry that the run works on (a Wine prefix's files), as far as the
+// run deals with it; the removals save it themselves (RegistryCommit).
+class RunStore {
+public:
+    virtual ~RunStore() = default;
+    // Makes the registry the one on disc now, so that the run sees what other programs wrote
+    // since the last run. Throws std::exception, whose what() tells the user why, when it cannot.
+    virtual void Refresh() = 0;
+    // The backup file of the removal that follows (empty: none): a save that fails names it.
+    virtual void UseBackupFile(const std::string& path) = 0;
+};
+
 class FennickRun {
 public:
     FennickRun(modFennick& fennick, RunWindow& window);
     FennickRun(const FennickRun&) = delete;
     FennickRun& operator=(const FennickRun&) = delete;
+
+    // Each run starts by reading the store again; without a store the registry is taken as it is.
+    void UseStore(RunStore& store);
 
     // The whole run. A press while a run is under way (possible because the run's loops let the
     // window process its events) is ignored, so it cannot disturb the lists of the run.
@@ -77,11 +96,14 @@ public:
     bool RunStarted() const { return fennick_.RunStarted; }
 
 private:
+    bool ReadRegistryFromDisc();
+    std::string BackupFileForRemoval();
     void RunKeyBranch(bool& startNewFile);
     void RunSettingsBranch(bool& startNewFile);
 
     modFennick& fennick_;
     RunWindow& window_;
+    RunStore* store_ = nullptr;
     bool running_ = false;
 };
 

@@ -1,4 +1,6 @@
-#include "cleaner/window/run.h"
+#include "cleaner/run/run.h"
+
+#include <exception>
 
 namespace cleaner {
 
@@ -23,11 +25,16 @@ bool Ticked(int checkValue) { return checkValue != 0; }  // a greyed box counts 
 FennickRun::FennickRun(modFennick& fennick, RunWindow& window)
     : fennick_(fennick), window_(window) {}
 
+void FennickRun::UseStore(RunStore& store) { store_ = &store; }
+
 void FennickRun::cmdRemove_Click() {
     if (running_) {
         return;  // the press came in while the run let the window process its events
     }
     RunningMark mark(running_);
+    if (!ReadRegistryFromDisc()) {
+        return;  // said why; the window stays as it was and nothing is deleted
+    }
 
     window_.SetText1("");
     window_.SetText2("");
@@ -43,6 +50,28 @@ void FennickRun::cmdRemove_Click() {
     if (Ticked(window_.Check2Value())) {
         RunSettingsBranch(startNewFile);
     }
+}
+
+// Another program (a Windows program in the prefix, say) may have changed the registry since
+// the last run or since the window opened: working on an older copy would bring back on saving
+// what it wrote.
+bool FennickRun::ReadRegistryFromDisc() {
+    if (store_ == nullptr) return true;
+    try {
+        store_->Refresh();
+        return true;
+    } catch (const std::exception& refusal) {
+        window_.ShowPlatformMessage(std::string(refusal.what()) + "\nNothing was deleted.");
+        return false;
+    }
+}
+
+// The text of txtRegFile, read when the removal begins; the store learns it too, so that a save
+// that fails can say where the removed keys are.
+std::string FennickRun::BackupFileForRemoval() {
+    std::string path = window_.RegFileText();
+    if (store_ != nullptr) store_->UseBackupFile(path);
+    return path;
 }
 
 void FennickRun::RunKeyBranch(bool& startNewFile) {
@@ -67,7 +96,7 @@ void FennickRun::RunKeyBranch(bool& startNewFile) {
     if (window_.Ask(runtext::kAskRemoveKeys) == RunWindow::Answer::Ok) {
         startNewFile = false;
         window_.UpdateStatusText(runtext::kRemoveKeysStarted);
-        fennick_.RemoveFoundKeys(window_.RegFileText());
+        fennick_.RemoveFoundKeys(BackupFileForRemoval());
         window_.UpdateStatusText(runtext::kRemoveKeysCompleted);
     } else {
         window_.UpdateStatusText(runtext::kRemoveKeysCancelled);
@@ -78,7 +107,7 @@ void FennickRun::RunKeyBranch(bool& startNewFile) {
 void FennickRun::RunSettingsBranch(bool& startNewFile) {
     if (window_.Ask(runtext::kAskRemoveSettings) == RunWindow::Answer::Ok) {
         window_.UpdateStatusText(runtext::kRemoveSettingsStarted);
-        fennick_.RemoveSettings(window_.RegFileText(), startNewFile);
+        fennick_.RemoveSettings(BackupFileForRemoval(), startNewFile);
         window_.UpdateStatusText(runtext::kRemoveSettingsCompleted);
     } else {
         window_.UpdateStatusText(runtext::kRemoveSettingsCancelled);

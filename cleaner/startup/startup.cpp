@@ -1,0 +1,167 @@
+#include "cleaner/startup/startup.h"
+
+#include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/run/run.h"
+#include "cleaner/search/modFennick.h"
+#include "cleaner/startup/store_commit.h"
+#include "cleaner/startup/usage.h"
+#include "platform/registry/text.h"
+
+#include <exception>
+#include <memory>
+#include <optional>
+
+namespace cleaner {
+namespace {
+
+// A line for standard error, in the form the platform's tools use.
+void WriteErrorLine(StartupPlatform& platform, const std::string& text) {
+    platform.WriteError("sorvel: " + text + "\n");
+}
+
+// A registry report (narrow code page) as UTF-8 for the platform. For standard error, the
+// unexpected-failure report's CR alone, which a terminal would use to overwrite the line,
+// becomes a line end.
+std::string ReportText(const std::string& narrow) {
+    return platform::text::Utf16ToUtf8(platform::text::FromCp1252(narrow));
+}
+std::string ReportLine(const std::string& narrow) {
+    std::string line = ReportText(narrow);
+    for (char& c : line) {
+        if (c == '\r') c = '\n';
+    }
+    return line;
+}
+
+// The registry layer's reports in the command-line mode. A silent run must never wait for an
+// answer that nobody can give, and a run that has nothing to report must not touch the
+// display: whether boxes can be shown is asked with the first report.
+class CommandLineView : public FennickView {
+public:
+    explicit CommandLineView(StartupPlatform& platform) : platform_(platform) {}
+
+    void ShowMessage(const std::string& text) override {
+        ++reports_;
+        if (!boxes_) boxes_ = platform_.WindowProblem().empty();
+        if (*boxes_) {
+            platform_.ShowReport(ReportText(text));
+        } else {
+            WriteErrorLine(platform_, ReportLine(text));
+        }
+    }
+    void DoEvents() override {
+        if (boxes_.value_or(false)) platform_.ProcessEvents();
+    }
+    // No window: the field updates go nowhere (they only write while a window run has started).
+    void UpdateRegistryHiveText(const std::string&) override {}
+    void UpdateStatusText(const std::string&) override {}
+    void UpdateKeywordText(const std::string&) override {}
+
+    int Reports() const { return reports_; }
+
+private:
+    StartupPlatform& platform_;
+    std::optional<bool> boxes_;
+    int reports_ = 0;
+};
+
+std::unique_ptr<RegistryStore> OpenRegistry(StartupPlatform& platform, std::string& refusal) {
+    try {
+        return platform.OpenRegistry();
+    } catch (const std::exception& failure) {
+        refusal = failure.what();
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+int RunCommandLine(StartupPlatform& platform, const std::string& commandLine) {
+    std::string refusal;
+    const std::unique_ptr<RegistryStore> store = OpenRegistry(platform, refusal);
+    if (store == nullptr) {
+        WriteErrorLine(platform, refusal);
+        return kExitFailed;
+    }
+
+    CommandLineView view(platform);
+    StoreCommit commit(*store, [&platform](const std::string& failure) {
+        WriteErrorLine(platform, failure);
+    });
+    modRegFuncs reg(store->Registry(), view);
+    modFennick fennick(reg, view);
+    fennick.UseRegistryCommit(&commit);
+
+    bool ended = true;
+    try {
+        fennick.RemoveSuiteKeys(commandLine);
+    } catch (const std::exception& failure) {
+        WriteErrorLine(platform, std::string("the removal ended early: ") + failure.what());
+        ended = false;
+    }
+    // The removal has saved what it deleted as it ended, however it ended.
+    if (commit.Failed() || !ended) return kExitFailed;
+    return view.Reports() == 0 ? kExitDone : kExitReported;
+}
+
+int RunWindowMode(StartupPlatform& platform) {
+    std::string refusal;
+    const std::unique_ptr<RegistryStore> store = OpenRegistry(platform, refusal);
+    if (const std::string problem = platform.WindowProblem(); !problem.empty()) {
+        if (store == nullptr) WriteErrorLine(platform, refusal);
+        WriteErrorLine(platform, problem);
+        return kExitFailed;
+    }
+    if (store == nullptr) {
+        platform.ShowReport(refusal);  // and end before anything could be deleted
+        return kExitFailed;
+    }
+
+    const std::unique_ptr<MainWindow> window = platform.CreateMainWindow();
+    MainWindow& shown = *window;
+    // Each removal saves the registry when it ends; the end of the program saves once more, so
+    // that nothing deleted is left unsaved however the program ends.
+    StoreCommit commit(*store, [&shown](const std::string& failure) {
+        shown.ShowPlatformMessage(failure);
+    });
+    modRegFuncs reg(store->Registry(), shown);
+    modFennick fennick(reg, shown);
+    fennick.UseBackupFiles(platform.BackupFiles());
+    fennick.UseRegistryCommit(&commit);
+    FennickRun run(fennick, shown);
+    run.UseStore(commit);
+    shown.Attach(run);
+    // Cancel ends the program at once, also from the middle of a run. Every key deleted is in
+    // the backup before it goes, so saving the registry now loses nothing.
+    shown.SetEnder([&commit, &platform](int exitStatus) {
+        const bool saved = commit.Save();
+        platform.EndProgram(saved ? exitStatus : kExitFailed);
+    });
+
+    const int exitStatus = shown.Exec();
+    return commit.Save() ? exitStatus : kExitFailed;
+}
+
+int Startup(StartupPlatform& platform) {
+    const std::string commandLine = platform.CommandLine();
+    switch (RequestOf(commandLine)) {
+        case Request::Window:
+            return RunWindowMode(platform);
+        case Request::Usage:
+            platform.WriteOutput(UsageText());
+            return kExitDone;
+        case Request::Version:
+            platform.WriteOutput(VersionText());
+            return kExitDone;
+        case Request::UnknownOption:
+            WriteErrorLine(platform, "unknown option \"" + ReportText(commandLine) +
+                                         "\"; nothing was deleted. \"sorvel --help\" shows "
+                                         "how to use sorvel.");
+            return kExitFailed;
+        case Request::SuiteRemoval:
+            break;
+    }
+    return RunCommandLine(platform, commandLine);
+}
+
+}  // namespace cleaner

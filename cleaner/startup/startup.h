@@ -1,0 +1,34 @@
+// The start-up of sorvel: the one place that decides what the program does. With an empty
+// command line it opens the registry and hands over to the window; with --help, -h, /? or
+// --version it prints and ends; with any other command-line text it shows no window, removes
+// the suite's keys (RemoveSuiteKeys), keeps the result and ends. What it needs of the platform
+// it asks of StartupPlatform (startup_platform.h).
+#pragma once
+
+#include "cleaner/startup/startup_platform.h"
+
+#include <string>
+
+namespace cleaner {
+
+// Exit statuses.
+inline constexpr int kExitDone = 0;
+// Nothing was done (an unknown option, a refused registry, no display for the window), or what
+// the removal deleted could not all be kept, or an unexpected failure ended it.
+inline constexpr int kExitFailed = 1;
+// The command-line removal ran and was kept, but the registry layer reported failures (a key
+// that could not be opened, for instance), so some keys may still be there.
+inline constexpr int kExitReported = 2;
+
+// The whole program: decides the mode and returns the exit status.
+int Startup(StartupPlatform& platform);
+
+// The command-line mode: RemoveSuiteKeys(commandLine) on the platform's registry, kept. The
+// registry layer's reports are message boxes when the platform can show them, otherwise lines
+// on standard error; a refused registry or a failed save goes to standard error.
+int RunCommandLine(StartupPlatform& platform, const std::string& commandLine);
+
+// The window mode: frmFennick on the platform's registry until the window is gone.
+int RunWindowMode(StartupPlatform& platform);
+
+}  // namespace cleaner

@@ -1,0 +1,55 @@
+#include "cleaner/startup/usage.h"
+
+#ifndef SORVEL_VERSION
+#error "SORVEL_VERSION must give the program's version"
+#endif
+
+namespace cleaner {
+
+Request RequestOf(std::string_view commandLine) {
+    if (commandLine.empty()) return Request::Window;
+    const auto first = commandLine.find_first_not_of(" \t");
+    const auto last = commandLine.find_last_not_of(" \t");
+    const std::string_view word = first == std::string_view::npos
+                                      ? std::string_view()
+                                      : commandLine.substr(first, last - first + 1);
+    if (word == "--help" || word == "-h" || word == "/?") return Request::Usage;
+    if (word == "--version") return Request::Version;
+    // No name the suite's uninstaller passes begins so: someone tried an option, and a mistyped
+    // option must not delete the suite's keys.
+    if (word.substr(0, 2) == "--") return Request::UnknownOption;
+    return Request::SuiteRemoval;
+}
+
+std::string UsageText() {
+    return "Usage: sorvel\n"
+           "       sorvel TEXT\n"
+           "       sorvel --help | -h | /? | --version\n"
+           "\n"
+           "sorvel removes what the Tarvo business suite left in the registry.\n"
+           "\n"
+           "Without arguments it opens its window. Remove... reads keywords from the Key File\n"
+           "(one a line; taRegKeywords.txt in the current folder unless the window names\n"
+           "another) and finds the class, interface and type-library registrations that\n"
+           "mention any of them; after asking, it removes them, and with \"Remove Settings\"\n"
+           "ticked also the suite's settings. Before a key is removed, its whole tree is\n"
+           "written to the backup file, the Reg File (taDeletedRegKeys.reg in the current\n"
+           "folder unless the window names another). Importing it brings the keys back:\n"
+           "    WINEPREFIX=<prefix> regedit /s taDeletedRegKeys.reg\n"
+           "\n"
+           "With any other command-line text it shows no window and, without a backup,\n"
+           "removes Software\\Tarvo\\TEXT, Software\\Zelk\\TEXT and Software\\Zelk Company in\n"
+           "HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, and the suite's uninstall entries. The\n"
+           "suite's uninstaller starts it so.\n"
+           "\n"
+           "On Linux it works on the registry of the Wine prefix that WINEPREFIX names, or of\n"
+           "~/.wine when WINEPREFIX is unset; no Windows program may run in that prefix\n"
+           "meanwhile. On Windows it works on the registry itself.\n"
+           "\n"
+           "  --help, -h, /?  show this text and end\n"
+           "  --version       show the version and end\n";
+}
+
+std::string VersionText() { return "sorvel " SORVEL_VERSION "\n"; }
+
+}  // namespace cleaner
