@@ -75,7 +75,8 @@ public:
     virtual ~RegistryApi() = default;
 
     // Opens subKey below key (a predefined root or an open handle). A null or empty subKey gives
-    // a new handle on key itself. 0, or 2 when the key does not exist, or 5/6/1018.
+    // a new handle on key itself (Windows: below a predefined root, that root's own handle,
+    // which RegCloseKey then leaves open). 0, or 2 when the key does not exist, or 5/6/1018.
     // A link key (Wine's #link: its value SymbolicLinkValue, of type REG_LINK, names the target):
     // Windows opens the target unless options holds kRegOptionOpenLink; the Wine-prefix store
     // never follows a link and always opens the link key itself.
