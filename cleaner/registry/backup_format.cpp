@@ -34,31 +34,56 @@ void AppendHexPrefix(std::string& out, DWORD type) {
     out += "):";
 }
 
-// column: characters already on the line (name part and prefix). Written through one
-// reservation: a blob of data is the largest thing a backup holds.
+// "00" to "ff": two characters for each byte.
+struct HexPairs {
+    char pairs[256][2];
+    constexpr HexPairs() : pairs() {
+        for (int b = 0; b < 256; ++b) {
+            pairs[b][0] = kHexDigits[b >> 4];
+            pairs[b][1] = kHexDigits[b & 0x0F];
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
+
+// column: characters already on the line (name part and prefix). Each byte but the last is
+// followed by a comma, and the line wraps after the comma that takes it to kHexWrapColumn.
+// Written through one reservation, a line's run of bytes at a time: a blob of data is the
+// largest thing a backup holds.
 void AppendHexBytes(std::string& out, std::size_t column, std::string_view bytes) {
     if (bytes.empty()) {
         return;
     }
-    std::size_t at = out.size();
-    out.resize(at + bytes.size() * 3 + (bytes.size() / 25 + 1) * 5);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        out[at++] = kHexDigits[byte >> 4];
-        out[at++] = kHexDigits[byte & 0x0F];
-        if (i + 1 == bytes.size()) {
+    const std::size_t start = out.size();
+    out.resize(start + bytes.size() * 3 + (bytes.size() / 25 + 1) * 5);
+    char* at = out.data() + start;
+    const std::size_t last = bytes.size() - 1;
+    // Bytes on this line, each with its comma, before it wraps.
+    std::size_t perLine = column < kHexWrapColumn ? (kHexWrapColumn - column + 2) / 3 : 1;
+    std::size_t i = 0;
+    for (;;) {
+        const bool wraps = i + perLine <= last;
+        const std::size_t lineEnd = wraps ? i + perLine : last;
+        for (; i < lineEnd; ++i) {
+            const char* pair = kHexPairs.pairs[static_cast<unsigned char>(bytes[i])];
+            at[0] = pair[0];
+            at[1] = pair[1];
+            at[2] = ',';
+            at += 3;
+        }
+        if (!wraps) {
             break;
         }
-        out[at++] = ',';
-        column += 3;
-        if (column >= kHexWrapColumn) {
-            for (const char c : std::string_view("\\\r\n  ")) {
-                out[at++] = c;
-            }
-            column = 2;
+        for (const char c : std::string_view("\\\r\n  ")) {
+            *at++ = c;
         }
+        perLine = (kHexWrapColumn - 2 + 2) / 3;
     }
-    out.resize(at);
+    const char* pair = kHexPairs.pairs[static_cast<unsigned char>(bytes[last])];
+    at[0] = pair[0];
+    at[1] = pair[1];
+    at += 2;
+    out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 // A string value that the quoted form gives back exactly: one terminating NUL and nothing in
@@ -67,8 +92,13 @@ bool IsPlainString(std::string_view bytes) {
     if (bytes.empty() || bytes.back() != '\0') {
         return false;
     }
-    const std::string_view text = bytes.substr(0, bytes.size() - 1);
-    return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\0' || c == '\r' || c == '\n') {
+            return false;
+        }
+    }
+    return true;
 }
 
 void AppendDword(std::string& out, std::string_view bytes) {
@@ -98,20 +128,18 @@ void AppendKeyLine(std::string& out, std::string_view path) {
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
-    constexpr std::string_view kSpecial = "\\\"\r\n";
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t special = std::min(text.find_first_of(kSpecial, start), text.size());
-        out.append(text.substr(start, special - start));
-        if (special == text.size()) {
-            break;
+    std::size_t plain = 0;  // start of the run of characters that go as they are
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\' && c != '"' && c != '\r' && c != '\n') {
+            continue;
         }
-        switch (text[special]) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default: out += '\\'; out += text[special]; break;
-        }
-        start = special + 1;
+        out.append(text.data() + plain, i - plain);
+        out += '\\';
+        out += c == '\r' ? 'r' : c == '\n' ? 'n' : c;
+        plain = i + 1;
     }
+    out.append(text.data() + plain, text.size() - plain);
 }
 
 void AppendValueLine(std::string& out, std::string_view name, DWORD type,

@@ -21,27 +21,29 @@ using platform::LONG;
 
 constexpr DWORD kNameBufferSize = 255;
 constexpr DWORD kValueDataSize = 255;
+// The registry's longest names, with their NUL: 255 characters for a key, 16,383 for a value.
+constexpr std::size_t kLongestKeyName = 256;
+constexpr std::size_t kLongestValueName = 16384;
 // A name or value larger than this is not something a registry holds; a platform that reports
 // such a size is answered with a failure rather than with an allocation of that size.
 constexpr DWORD kLargestRead = 1u << 26;
-// How often a read is repeated with a larger buffer when the platform says it is too small.
-constexpr int kLargerReads = 8;
+// How often a read is repeated with a larger buffer when the platform says it is too small:
+// enough to double a name buffer up to the longest value name, and to follow data that grows
+// meanwhile.
+constexpr int kLargerReads = 16;
 
 bool Succeeded(LONG result) {
     return result == platform::kErrorSuccess || result == platform::kErrorMoreData;
 }
 
 // The name in a buffer of capacity characters whose reported length is length: the first
-// length characters; or, when the length fills the buffer or more, or the platform said the
-// buffer was too small (so its content is in doubt), the text before the first NUL (all of
-// the buffer when there is none). Never reads past the buffer.
-std::string NameFromBuffer(const char* buffer, std::size_t capacity, DWORD length,
-                           LONG result) {
-    if (result == platform::kErrorSuccess && length < capacity) {
+// length characters; or, when the length fills the buffer or more, the text before the first
+// NUL (all of the buffer when there is none). Never reads past the buffer.
+std::string NameFromBuffer(const char* buffer, std::size_t capacity, DWORD length) {
+    if (length < capacity) {
         return std::string(buffer, length);
     }
-    const std::size_t limit = std::min<std::size_t>(length, capacity);
-    return std::string(buffer, std::find(buffer, buffer + limit, '\0'));
+    return std::string(buffer, std::find(buffer, buffer + capacity, '\0'));
 }
 
 UnexpectedFailure TooLargeFailure() {
@@ -55,30 +57,46 @@ std::size_t BufferFor(DWORD length) {
     return static_cast<std::size_t>(length) + 1;
 }
 
+// The buffer to try after a name did not fit one of size characters, of which the platform
+// said it needs length (without NUL). A platform that says so gets what it asked for; Windows
+// leaves length as it was passed, and then the buffer doubles, up to longest. 0 when there is
+// nothing larger to try.
+std::size_t LargerNameBuffer(std::size_t size, DWORD length, std::size_t longest) {
+    if (length > size) {
+        return BufferFor(length);
+    }
+    if (length == size && size < longest) {
+        return std::min(std::max(size * 2, size + 1), longest);
+    }
+    return 0;
+}
+
 // Reads one name by an enumeration call (LONG(char* buffer, DWORD* length)). A name that does
-// not fit the usual 255 characters is read again, whole, with a buffer as large as the
-// platform says it needs.
+// not fit the usual 255 characters is read again with a larger buffer (LargerNameBuffer).
+// When it still does not fit, the result is 234 and the name is left empty: a cut-off name
+// would name another key or value.
 template <typename Enumerate>
-LONG EnumerateName(const Enumerate& enumerate, std::string& name) {
+LONG EnumerateName(const Enumerate& enumerate, std::size_t longest, std::string& name) {
     std::array<char, kNameBufferSize> buffer{};
     DWORD length = kNameBufferSize;
     LONG result = enumerate(buffer.data(), &length);
-    if (result == platform::kErrorMoreData && length >= kNameBufferSize) {
-        std::vector<char> larger;
-        for (int read = 0; read < kLargerReads && result == platform::kErrorMoreData &&
-                           length >= larger.size();
-             ++read) {
-            larger.assign(BufferFor(length), '\0');
-            length = static_cast<DWORD>(larger.size());
-            result = enumerate(larger.data(), &length);
-        }
-        if (Succeeded(result)) {
-            name = NameFromBuffer(larger.data(), larger.size(), length, result);
-        }
+    if (result == platform::kErrorSuccess) {
+        name = NameFromBuffer(buffer.data(), buffer.size(), length);
         return result;
     }
-    if (Succeeded(result)) {
-        name = NameFromBuffer(buffer.data(), buffer.size(), length, result);
+    std::vector<char> larger;
+    std::size_t size = buffer.size();
+    for (int read = 0; read < kLargerReads && result == platform::kErrorMoreData; ++read) {
+        size = LargerNameBuffer(size, length, longest);
+        if (size == 0) {
+            break;
+        }
+        larger.assign(size, '\0');
+        length = static_cast<DWORD>(size);
+        result = enumerate(larger.data(), &length);
+    }
+    if (result == platform::kErrorSuccess) {
+        name = NameFromBuffer(larger.data(), larger.size(), length);
     }
     return result;
 }
@@ -88,22 +106,13 @@ LONG EnumerateName(const Enumerate& enumerate, std::string& name) {
 // --- Subkeys
 
 bool modRegFuncs::RegFirstKey(HKEY handle, std::string& name) {
-    try {
-        KeyEnumIndex = 0;
-        return ReadSubkey(handle, name, "First Reg :");
-    } catch (const std::exception& failure) {
-        ShowUnexpectedFailure("FirstKey - error #", failure);
-        return false;
-    }
+    const SubkeyRead read = ReadSubkey(handle, name, true);
+    return read == SubkeyRead::Found || read == SubkeyRead::Unreadable;
 }
 
 bool modRegFuncs::RegNextKey(HKEY handle, std::string& name) {
-    try {
-        return ReadSubkey(handle, name, "Next Reg :");
-    } catch (const std::exception& failure) {
-        ShowUnexpectedFailure("NextKey - error #", failure);
-        return false;
-    }
+    const SubkeyRead read = ReadSubkey(handle, name, false);
+    return read == SubkeyRead::Found || read == SubkeyRead::Unreadable;
 }
 
 std::int32_t modRegFuncs::RegGetKeyIndex() const {
@@ -114,25 +123,35 @@ void modRegFuncs::RegSetKeyIndex(std::int32_t index) {
     KeyEnumIndex = index;
 }
 
-bool modRegFuncs::ReadSubkey(HKEY handle, std::string& name, const char* reportLabel) {
-    name.clear();
-    const auto enumerate = [&](char* buffer, DWORD* length) {
-        std::array<char, 32> className{};
-        DWORD classSize = 0;  // no class wanted
-        std::uint64_t lastWrite = 0;
-        return api_.RegEnumKeyExA(handle, static_cast<DWORD>(KeyEnumIndex), buffer, length,
-                                  nullptr, className.data(), &classSize, &lastWrite);
-    };
-    const LONG result = EnumerateName(enumerate, name);
-    if (Succeeded(result)) {
-        AdvanceKeyIndex();
-        return true;
+// The subkey at KeyEnumIndex (from 0 when first). A name that does not fit even the longest
+// buffer counts as read, as "more data" does for the platform's callers, with an empty name,
+// which every walk skips.
+modRegFuncs::SubkeyRead modRegFuncs::ReadSubkey(HKEY handle, std::string& name, bool first) {
+    try {
+        if (first) {
+            KeyEnumIndex = 0;
+        }
+        name.clear();
+        const auto enumerate = [&](char* buffer, DWORD* length) {
+            std::array<char, 32> className{};
+            DWORD classSize = 0;  // no class wanted
+            std::uint64_t lastWrite = 0;
+            return api_.RegEnumKeyExA(handle, static_cast<DWORD>(KeyEnumIndex), buffer, length,
+                                      nullptr, className.data(), &classSize, &lastWrite);
+        };
+        const LONG result = EnumerateName(enumerate, kLongestKeyName, name);
+        if (Succeeded(result)) {
+            AdvanceKeyIndex();
+            return result == platform::kErrorSuccess ? SubkeyRead::Found : SubkeyRead::Unreadable;
+        }
+        if (result == platform::kErrorNoMoreItems) {
+            return SubkeyRead::End;
+        }
+        ShowRegistryFailure(first ? "First Reg :" : "Next Reg :", std::string(), result);
+    } catch (const std::exception& failure) {
+        ShowUnexpectedFailure(first ? "FirstKey - error #" : "NextKey - error #", failure);
     }
-    name.clear();
-    if (result != platform::kErrorNoMoreItems) {
-        ShowRegistryFailure(reportLabel, std::string(), result);
-    }
-    return false;
+    return SubkeyRead::Failed;
 }
 
 void modRegFuncs::AdvanceKeyIndex() {
@@ -152,8 +171,12 @@ bool modRegFuncs::RegFirstValue(HKEY handle, std::string& name, std::string& dat
 
 bool modRegFuncs::RegNextValue(HKEY handle, std::string& name, std::string& data) {
     data.clear();
-    if (!ReadValueName(handle, name)) {
+    const LONG read = ReadValueName(handle, name);
+    if (!Succeeded(read)) {
         return false;
+    }
+    if (read == platform::kErrorMoreData) {
+        return true;  // a name too long to read: its data cannot be asked for by name
     }
     // Data that does not fit 255 bytes, or a value gone meanwhile, is reported as empty data;
     // the walk goes on.
@@ -170,7 +193,9 @@ bool modRegFuncs::RegNextValue(HKEY handle, std::string& name, std::string& data
     return true;
 }
 
-bool modRegFuncs::ReadValueName(HKEY handle, std::string& name) {
+// The name of the value at ValueEnumIndex, which then advances: 0; or 234 for a name that does
+// not fit the longest buffer (left empty); or the code that ended the walk.
+LONG modRegFuncs::ReadValueName(HKEY handle, std::string& name) {
     name.clear();
     const auto enumerate = [&](char* buffer, DWORD* length) {
         DWORD type = 0;
@@ -178,16 +203,15 @@ bool modRegFuncs::ReadValueName(HKEY handle, std::string& name) {
         return api_.RegEnumValueA(handle, static_cast<DWORD>(ValueEnumIndex), buffer, length,
                                   nullptr, &type, nullptr, &dataSize);
     };
-    const LONG result = EnumerateName(enumerate, name);
+    const LONG result = EnumerateName(enumerate, kLongestValueName, name);
     if (!Succeeded(result)) {
-        name.clear();
-        return false;
+        return result;
     }
     if (ValueEnumIndex == std::numeric_limits<std::int32_t>::max()) {
         throw OverflowFailure();
     }
     ++ValueEnumIndex;
-    return true;
+    return result;
 }
 
 // --- The export's value walk: the same shared position, but each value is fetched with its
@@ -206,8 +230,8 @@ LONG modRegFuncs::ReadWholeValue(HKEY handle, WholeValue& value) {
                 throw OverflowFailure();
             }
             ++ValueEnumIndex;
-            value.name = NameFromBuffer(value.nameBuffer.data(), value.nameBuffer.size(),
-                                        nameLength, result);
+            value.name =
+                NameFromBuffer(value.nameBuffer.data(), value.nameBuffer.size(), nameLength);
             value.bytes.assign(reinterpret_cast<const char*>(value.dataBuffer.data()),
                                std::min<std::size_t>(dataSize, value.dataBuffer.size()));
             return result;
@@ -215,22 +239,22 @@ LONG modRegFuncs::ReadWholeValue(HKEY handle, WholeValue& value) {
         if (result != platform::kErrorMoreData) {
             return result;
         }
-        if (read == kLargerReads) {
+        // Grow what the platform says is too small. The data's size is told (Windows too);
+        // a name's size may not be, and then the name grows only when the data fitted, as it
+        // must be the name that did not.
+        const bool dataShort = dataSize > value.dataBuffer.size();
+        const std::size_t nameSize =
+            dataShort && nameLength <= value.nameBuffer.size()
+                ? 0
+                : LargerNameBuffer(value.nameBuffer.size(), nameLength, kLongestValueName);
+        if ((!dataShort && nameSize == 0) || read == kLargerReads) {
             throw TooLargeFailure();
         }
-        // Grow whichever buffer the platform says is too small; both when it does not say.
-        const std::size_t nameWanted = nameLength >= value.nameBuffer.size()
-                                           ? BufferFor(nameLength)
-                                           : value.nameBuffer.size();
-        const std::size_t dataWanted = dataSize > value.dataBuffer.size()
-                                           ? BufferFor(dataSize)
-                                           : value.dataBuffer.size();
-        if (nameWanted == value.nameBuffer.size() && dataWanted == value.dataBuffer.size()) {
-            value.nameBuffer.resize(BufferFor(static_cast<DWORD>(value.nameBuffer.size() * 2)));
-            value.dataBuffer.resize(BufferFor(static_cast<DWORD>(value.dataBuffer.size() * 2)));
-        } else {
-            value.nameBuffer.resize(nameWanted);
-            value.dataBuffer.resize(dataWanted);
+        if (dataShort) {
+            value.dataBuffer.resize(BufferFor(dataSize));
+        }
+        if (nameSize != 0) {
+            value.nameBuffer.resize(nameSize);
         }
     }
 }

@@ -50,26 +50,54 @@ public:
     bool RegFirstValue(HKEY handle, std::string& name, std::string& data);
     bool RegNextValue(HKEY handle, std::string& name, std::string& data);
 
-    // Appends the backup text of the tree (backup_format.h). False when a part of the tree
-    // could not be read (its report was shown): text then lacks that part, and the tree must
-    // not be deleted on the strength of it. A key that does not exist gives true, no text.
-    // Exceptions not derived from std::exception (thrown from DoEvents, say) pass through all
-    // three tree operations, with the keys they opened closed.
+    // The three tree operations walk depth first. They never go into, export or delete a link
+    // key (see IsLinkKey): a link inside a tree stays, and so does its parent; an operation
+    // started on a link does nothing. Exceptions not derived from std::exception (thrown from
+    // DoEvents, say) pass through all three, with the keys they opened closed.
+
+    // What an export learnt of its tree besides the text.
+    struct ExportFindings {
+        bool read = true;        // every key and value was read (else its report was shown)
+        bool namesExact = true;  // every key and value name came out exactly, and no key name
+                                 // holds a line break, which a key line cannot
+        bool textExact = true;   // every string value's text came out exactly
+    };
+    // Appends the backup text of the tree (backup_format.h). False unless the text is the whole
+    // tree exactly: a part that could not be read (its report was shown), or a name or text
+    // that the narrow code page cannot carry (given out with '?'), would be missing or wrong,
+    // and the tree must not be deleted on the strength of it. A key that does not exist gives
+    // true, no text.
     bool RegExportTree(HKEY root, const std::string& displayRoot, const std::string& keyPath,
                        const std::string& subKey, std::string& text);
+    bool RegExportTree(HKEY root, const std::string& displayRoot, const std::string& keyPath,
+                       const std::string& subKey, std::string& text, ExportFindings& findings);
+    // True when the key itself was deleted.
     bool RegDeleteTree(HKEY root, const std::string& keyPath, const std::string& subKey);
+    // An empty part matches nothing.
     bool RegFindSubkeyValue(HKEY root, const std::string& part, const std::string& keyPath,
                             const std::string& subKey, std::string& result);
 
 private:
     struct WholeValue;  // a value's name, type and whole data, with the buffers that read it
+    class TreeWalk;     // the depth-first walk the three tree operations share (tree_walk.h)
 
-    bool ReadSubkey(HKEY handle, std::string& name, const char* reportLabel);
+    enum class SubkeyRead {
+        Found,       // a subkey and its name
+        Unreadable,  // a subkey whose name does not fit the registry's longest (name empty)
+        End,         // no more subkeys
+        Failed,      // its report was shown
+    };
+    SubkeyRead ReadSubkey(HKEY handle, std::string& name, bool first);
     void AdvanceKeyIndex();
-    bool ReadValueName(HKEY handle, std::string& name);
+    platform::LONG ReadValueName(HKEY handle, std::string& name);
     platform::LONG ReadWholeValue(HKEY handle, WholeValue& value);
     bool AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
-                        std::string& block, std::string& text);
+                        std::string& text);
+
+    // Opens path below root as RegOpen does (reporting every failure but a missing key) and
+    // gives the platform's code; an unexpected failure is reported and gives -1.
+    platform::LONG OpenKey(HKEY root, const char* path, platform::DWORD options, HKEY& handle);
+    bool IsLink(HKEY handle);
 
     std::string SystemText(platform::LONG code);
     void ShowRegistryFailure(const char* label, const std::string& subject, platform::LONG code);
@@ -79,7 +107,6 @@ private:
     RegistryUi& ui_;
     std::int32_t KeyEnumIndex = 0;    // shared by every subkey walk
     std::int32_t ValueEnumIndex = 0;  // shared by every value walk
-    std::uint64_t reportsShown_ = 0;  // lets a tree operation tell that a part of it failed
 };
 
 }  // namespace cleaner

@@ -1,24 +1,20 @@
-// The operations on a whole key tree: export, delete, find.
-//
-// Each walks the tree depth first with the shared subkey position, saving it before it goes
-// down into a subkey and setting it again when it comes back, as nested walks of this layer
-// must. The levels of the walk are kept on an explicit stack rather than on the call stack, so
-// that a tree of any depth is walked without running out of stack.
+// The operations on a whole key tree: export, delete, find. Each is a small visitor on the one
+// tree walk (tree_walk.h), which keeps the positions, the open keys, the yield and the links.
 #include "cleaner/registry/modRegFuncs.h"
 
 #include "cleaner/registry/backup_format.h"
 #include "cleaner/registry/case_fold.h"
 #include "cleaner/registry/failure_reports.h"
 #include "cleaner/registry/layer_internal.h"
+#include "cleaner/registry/tree_walk.h"
 
-#include <cstddef>
-#include <utility>
-#include <vector>
+#include <string_view>
 
 namespace cleaner {
 
 namespace {
 
+using platform::DWORD;
 using platform::LONG;
 
 constexpr const char* kTreeFailureLabel = "Delete - error #";
@@ -30,141 +26,106 @@ constexpr const char* kTreeFailureLabel = "Delete - error #";
 bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
                                 const std::string& keyPath, const std::string& subKey,
                                 std::string& text) {
-    struct Level {
-        detail::ScopedKey key;
-        std::size_t pathLength;  // the key's display path is path.substr(0, pathLength)
-        std::int32_t saved = 0;  // the subkey position to go on from after a subkey's tree
-        bool started = false;
-    };
-    try {
-        // A backup that lacks part of the tree must not pass for a whole one: the tree would
-        // then be deleted with parts that nothing can bring back. Parts that could not be
-        // opened or walked have shown their report; they make the result false. A key that
-        // does not exist is no failure.
-        const std::uint64_t reportsBefore = reportsShown_;
-        bool complete = true;
-        HKEY opened = 0;
-        if (!RegOpen(root, keyPath, subKey, opened)) {
-            return reportsShown_ == reportsBefore;
-        }
-        detail::ScopedKey start(api_, opened);
-        std::string path = displayRoot;
-        path.append(1, '\\').append(detail::JoinPath(keyPath, subKey));
-        std::vector<Level> levels;
-        levels.push_back(Level{std::move(start), path.size()});
-
-        WholeValue value;
-        std::string block;
-        std::string name;
-        while (!levels.empty()) {
-            Level& level = levels.back();
-            const bool found = level.started ? RegNextKey(level.key.Get(), name)
-                                             : RegFirstKey(level.key.Get(), name);
-            level.started = true;
-            if (found) {
-                ui_.DoEvents();
-                if (name.empty()) {
-                    continue;
-                }
-                level.saved = RegGetKeyIndex();
-                HKEY child = 0;
-                if (RegOpen(level.key.Get(), name, std::string(), child)) {
-                    detail::ScopedKey childKey(api_, child);
-                    path.append(1, '\\').append(name);
-                    levels.push_back(Level{std::move(childKey), path.size()});
-                } else {
-                    RegSetKeyIndex(level.saved);
-                }
-                continue;
-            }
-            // All subkeys' trees are written: the key's own block follows them.
-            if (!AppendKeyBlock(level.key.Get(), path, value, block, text)) {
-                complete = false;
-            }
-            const HKEY done = level.key.Release();
-            levels.pop_back();
-            RegClose(done);
-            if (!levels.empty()) {
-                path.resize(levels.back().pathLength);
-                RegSetKeyIndex(levels.back().saved);
-            }
-        }
-        return complete && reportsShown_ == reportsBefore;
-    } catch (const std::exception& failure) {
-        ShowUnexpectedFailure(kTreeFailureLabel, failure);
-        return false;
-    }
+    ExportFindings findings;
+    return RegExportTree(root, displayRoot, keyPath, subKey, text, findings);
 }
 
-// A key's block goes into text whole or not at all, so that text never ends in half a block.
+bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
+                                const std::string& keyPath, const std::string& subKey,
+                                std::string& text, ExportFindings& findings) {
+    // The blocks of a key's subtrees come before its own (post-order): each key's block is
+    // written when the walk leaves it.
+    struct Export {
+        modRegFuncs& reg;
+        std::string& text;
+        ExportFindings& findings;
+        WholeValue value;
+
+        bool Finished() const { return false; }
+        bool Descend(HKEY, const std::string& name) {
+            if (name.find_first_of("\r\n") != std::string::npos) {
+                findings.namesExact = false;  // a key line cannot hold it
+            }
+            return true;
+        }
+        void Leave(HKEY key, const std::string& path) {
+            // What the narrow functions give out of this key (its subkeys' and values' names,
+            // its string data) is checked here, once for each key of the tree.
+            DWORD loss = 0;
+            if (reg.api_.QueryNarrowLoss(key, &loss) != platform::kErrorSuccess) {
+                findings.read = false;
+            }
+            if ((loss & platform::kNarrowNamesInexact) != 0) findings.namesExact = false;
+            if ((loss & platform::kNarrowTextInexact) != 0) findings.textExact = false;
+            if (!reg.AppendKeyBlock(key, path, value, text)) {
+                findings.read = false;
+            }
+        }
+        bool Left(HKEY, const char*) { return false; }
+    };
+    findings = ExportFindings{};
+    try {
+        std::string path = displayRoot;
+        path.append(1, '\\').append(detail::JoinPath(keyPath, subKey));
+        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, path);
+        if (walk.Open(root, detail::JoinPath(keyPath, subKey)) == TreeWalk::Start::Opened) {
+            Export visitor{*this, text, findings, {}};
+            walk.Run(visitor);
+        }
+        findings.read = findings.read && walk.Whole();
+    } catch (const std::exception& failure) {
+        ShowUnexpectedFailure(kTreeFailureLabel, failure);
+        findings.read = false;
+    }
+    return findings.read && findings.namesExact && findings.textExact;
+}
+
+// A key's block goes into text whole or not at all, so that text never ends in half a block
+// (a failure raised while reading a value takes back what the block had put into text).
 // False when the value walk was cut short by anything but its normal end.
 bool modRegFuncs::AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
-                                 std::string& block, std::string& text) {
-    block.clear();
-    AppendKeyLine(block, path);
-    ValueEnumIndex = 0;
-    LONG result = platform::kErrorSuccess;
-    while ((result = ReadWholeValue(handle, value)) == platform::kErrorSuccess) {
-        AppendValueLine(block, value.name, value.type, value.bytes);
+                                 std::string& text) {
+    const std::size_t blockStart = text.size();
+    try {
+        AppendKeyLine(text, path);
+        ValueEnumIndex = 0;
+        LONG result = platform::kErrorSuccess;
+        while ((result = ReadWholeValue(handle, value)) == platform::kErrorSuccess) {
+            AppendValueLine(text, value.name, value.type, value.bytes);
+        }
+        return result == platform::kErrorNoMoreItems;
+    } catch (...) {
+        text.resize(blockStart);
+        throw;
     }
-    text += block;
-    return result == platform::kErrorNoMoreItems;
 }
 
 // --- Delete
 
 bool modRegFuncs::RegDeleteTree(HKEY root, const std::string& keyPath,
                                 const std::string& subKey) {
-    struct Level {
-        explicit Level(detail::ScopedKey opened) : key(std::move(opened)) {}
-        detail::ScopedKey key;
-        std::string child;       // the subkey whose tree is being deleted
-        std::int32_t saved = 0;  // the position just after that subkey
-        bool started = false;
-    };
-    // The subkeys after a deleted one move down by one, so the walk goes on one step back;
-    // after a subkey that is still there (protected, say) it goes on after it, or the same
-    // subkey would be read again and again.
-    const auto deleteChild = [this](Level& level) {
-        const LONG result = api_.RegDeleteKeyA(level.key.Get(), level.child.c_str());
-        RegSetKeyIndex(result == platform::kErrorSuccess ? level.saved - 1 : level.saved);
+    // Each key is deleted when the walk is back in its parent, after its own subkeys. A subkey
+    // that does not open may still go. No events are processed during a delete.
+    struct Delete {
+        platform::RegistryApi& api;
+
+        bool Finished() const { return false; }
+        bool Descend(HKEY, const std::string&) { return true; }
+        void Leave(HKEY, const std::string&) {}
+        bool Left(HKEY parent, const char* name) {
+            return api.RegDeleteKeyA(parent, name) == platform::kErrorSuccess;
+        }
     };
     try {
-        std::vector<Level> levels;
-        HKEY opened = 0;
-        if (RegOpen(root, keyPath, subKey, opened)) {
-            detail::ScopedKey start(api_, opened);
-            levels.push_back(Level(std::move(start)));
-        }
-        std::string name;
-        while (!levels.empty()) {
-            Level& level = levels.back();
-            const bool found = level.started ? RegNextKey(level.key.Get(), name)
-                                             : RegFirstKey(level.key.Get(), name);
-            level.started = true;
-            if (found) {
-                if (name.empty()) {
-                    continue;
-                }
-                level.saved = RegGetKeyIndex();
-                level.child = name;
-                HKEY child = 0;
-                if (RegOpen(level.key.Get(), name, std::string(), child)) {
-                    detail::ScopedKey childKey(api_, child);
-                    levels.push_back(Level(std::move(childKey)));
-                } else {
-                    deleteChild(level);  // a key that does not open may still go
-                }
-                continue;
-            }
-            const HKEY done = level.key.Release();
-            levels.pop_back();
-            RegClose(done);
-            if (!levels.empty()) {
-                deleteChild(levels.back());
-            }
-        }
         const std::string path = detail::JoinPath(keyPath, subKey);
+        TreeWalk walk(*this, TreeWalk::Yield::Never, path);
+        if (walk.Open(root, path) == TreeWalk::Start::Opened) {
+            Delete visitor{api_};
+            if (!walk.Run(visitor)) {
+                return false;  // a link: left alone
+            }
+        }
+        // Whether or not it opened, the key itself is deleted.
         return api_.RegDeleteKeyA(root, path.c_str()) == platform::kErrorSuccess;
     } catch (const std::exception& failure) {
         ShowUnexpectedFailure(kTreeFailureLabel, failure);
@@ -177,58 +138,39 @@ bool modRegFuncs::RegDeleteTree(HKEY root, const std::string& keyPath,
 bool modRegFuncs::RegFindSubkeyValue(HKEY root, const std::string& part,
                                      const std::string& keyPath, const std::string& subKey,
                                      std::string& result) {
-    struct Level {
-        explicit Level(detail::ScopedKey opened) : key(std::move(opened)) {}
-        detail::ScopedKey key;
-        std::int32_t saved = 0;
-        bool started = false;
+    // The first subkey, depth first, whose name holds part and whose default value is not
+    // empty; a matching subkey's own subkeys are not searched.
+    struct Find {
+        modRegFuncs& reg;
+        std::string foldedPart;
+        std::string& result;
+
+        bool Finished() const { return !result.empty(); }
+        bool Descend(HKEY parent, const std::string& name) {
+            if (!ContainsFolded(FoldCase(name), foldedPart)) {
+                return true;
+            }
+            // A matching link gives nothing: its target is reached by its own path.
+            HKEY match = 0;
+            if (reg.OpenKey(parent, name.c_str(), platform::kRegOptionOpenLink, match) ==
+                platform::kErrorSuccess) {
+                detail::ScopedKey key(reg.api_, match);
+                if (!reg.IsLink(key.Get())) {
+                    reg.RegGet(key.Get(), std::string(), result);
+                }
+                reg.RegClose(key.Release());
+            }
+            return false;
+        }
+        void Leave(HKEY, const std::string&) {}
+        bool Left(HKEY, const char*) { return false; }
     };
     try {
-        HKEY opened = 0;
-        if (!RegOpen(root, keyPath, subKey, opened)) {
-            return true;
-        }
-        detail::ScopedKey start(api_, opened);
-        std::vector<Level> levels;
-        levels.push_back(Level(std::move(start)));
-
-        const std::string foldedPart = FoldCase(part);
-        std::string name;
-        while (!levels.empty()) {
-            Level& level = levels.back();
-            const bool found = level.started ? RegNextKey(level.key.Get(), name)
-                                             : RegFirstKey(level.key.Get(), name);
-            level.started = true;
-            if (found && result.empty()) {
-                ui_.DoEvents();
-                if (name.empty()) {
-                    continue;
-                }
-                HKEY child = 0;
-                if (FoldCase(name).find(foldedPart) != std::string::npos) {
-                    // A matching subkey gives its default value; its own subkeys are not searched.
-                    if (RegOpen(level.key.Get(), name, std::string(), child)) {
-                        detail::ScopedKey match(api_, child);
-                        RegGet(match.Get(), std::string(), result);
-                        RegClose(match.Release());
-                    }
-                    continue;
-                }
-                level.saved = RegGetKeyIndex();
-                if (RegOpen(level.key.Get(), name, std::string(), child)) {
-                    detail::ScopedKey childKey(api_, child);
-                    levels.push_back(Level(std::move(childKey)));
-                } else {
-                    RegSetKeyIndex(level.saved);
-                }
-                continue;
-            }
-            const HKEY done = level.key.Release();
-            levels.pop_back();
-            RegClose(done);
-            if (!levels.empty()) {
-                RegSetKeyIndex(levels.back().saved);
-            }
+        const std::string path = detail::JoinPath(keyPath, subKey);
+        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, std::string());
+        if (walk.Open(root, path) == TreeWalk::Start::Opened) {
+            Find visitor{*this, FoldCase(part), result};
+            walk.Run(visitor);
         }
         return true;
     } catch (const std::exception& failure) {

@@ -25,19 +25,26 @@ bool modRegFuncs::RegOpen(HKEY root, const std::string& keyPath, const std::stri
                           HKEY& handle) {
     try {
         const std::string path = detail::JoinPath(keyPath, subKey);
-        HKEY opened = 0;
-        const LONG result = api_.RegOpenKeyExA(root, path.c_str(), 0, detail::kOpenAccess, &opened);
-        if (result == platform::kErrorSuccess) {
-            handle = opened;
-            return true;
-        }
-        if (result != platform::kErrorFileNotFound) {
-            ShowRegistryFailure("Open Reg:", path, result);
-        }
-        return false;
+        return OpenKey(root, path.c_str(), 0, handle) == platform::kErrorSuccess;
     } catch (const std::exception& failure) {
         ShowUnexpectedFailure("Open - error #", failure);
         return false;
+    }
+}
+
+LONG modRegFuncs::OpenKey(HKEY root, const char* path, DWORD options, HKEY& handle) {
+    try {
+        HKEY opened = 0;
+        const LONG result = api_.RegOpenKeyExA(root, path, options, detail::kOpenAccess, &opened);
+        if (result == platform::kErrorSuccess) {
+            handle = opened;
+        } else if (result != platform::kErrorFileNotFound) {
+            ShowRegistryFailure("Open Reg:", path, result);
+        }
+        return result;
+    } catch (const std::exception& failure) {
+        ShowUnexpectedFailure("Open - error #", failure);
+        return -1;
     }
 }
 
@@ -50,13 +57,19 @@ bool modRegFuncs::IsLinkKey(HKEY root, const std::string& keyPath, const std::st
             return false;
         }
         detail::ScopedKey key(api_, opened);
-        DWORD type = 0;
-        const LONG result =
-            api_.RegQueryValueExA(key.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
-        return result == platform::kErrorSuccess && type == platform::kRegLink;
+        return IsLink(key.Get());
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// A link key holds one value, SymbolicLinkValue of type REG_LINK, naming its target. What the
+// target is does not matter: a link is never followed, whatever it points to.
+bool modRegFuncs::IsLink(HKEY handle) {
+    DWORD type = 0;
+    const LONG result =
+        api_.RegQueryValueExA(handle, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    return result == platform::kErrorSuccess && type == platform::kRegLink;
 }
 
 bool modRegFuncs::RegClose(HKEY handle) {
@@ -100,12 +113,10 @@ std::string modRegFuncs::SystemText(LONG code) {
 }
 
 void modRegFuncs::ShowRegistryFailure(const char* label, const std::string& subject, LONG code) {
-    ++reportsShown_;
     ui_.ShowMessage(RegistryFailureText(label, subject, code, SystemText(code)));
 }
 
 void modRegFuncs::ShowUnexpectedFailure(const char* label, const std::exception& failure) {
-    ++reportsShown_;
     const FailureDescription what = DescribeFailure(failure);
     ui_.ShowMessage(UnexpectedFailureText(label, what.number, what.description));
 }

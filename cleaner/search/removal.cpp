@@ -6,8 +6,11 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/search/removal_backup.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <utility>
+#include <vector>
 
 namespace cleaner {
 namespace {
@@ -104,12 +107,29 @@ const char* const kUninstallKeys[] = {
 };
 
 // How one removal operation takes each key: export it, write its block, and only then delete it.
+// A tree whose names or text the backup cannot hold exactly is kept whole, and when the
+// operation ends one message names every such key (see the destructor).
 class KeyRemoval {
 public:
     enum class Result { Deleted, Kept, Stopped };
 
-    KeyRemoval(modRegFuncs& reg, BackupFile& backup)
-        : reg_(reg), backup_(backup), passOver_(backup.Wanted()) {}
+    KeyRemoval(modRegFuncs& reg, BackupFile& backup, RegistryUi& ui)
+        : reg_(reg), backup_(backup), ui_(ui), passOver_(backup.Wanted()) {}
+    KeyRemoval(const KeyRemoval&) = delete;
+    KeyRemoval& operator=(const KeyRemoval&) = delete;
+
+    // Shown here, when the operation ends however it ends, so that each operation shows at most
+    // one; not while a failure or the end of the program is on its way out.
+    ~KeyRemoval() noexcept(false) {
+        if (keptForText_.empty() || std::uncaught_exceptions() > uncaughtAtStart_) return;
+        std::string text =
+            "These keys were not deleted: names or text in their trees hold characters outside "
+            "the Windows-1252 code page, or key names hold line breaks, and the cleaner can "
+            "neither name such keys exactly nor write them to the backup file as they are.";
+        for (const std::string& key : keptForText_) text += "\n" + key;
+        text += "\nRemove them with a registry editor if they must go.";
+        ui_.ShowMessage(text);
+    }
 
     // Runs one step by the operation's rule for failures raised inside it (see Attempt).
     template <typename Step>
@@ -118,13 +138,19 @@ public:
     }
 
     // One export, block and delete of the key. Kept: its export failed (its block would lack
-    // part of the tree) or its delete did. Stopped: the backup could not take the block, and
-    // nothing more may be deleted.
+    // part of the tree, or hold it wrongly) or its delete did. Stopped: the backup could not
+    // take the block, and nothing more may be deleted. Without a backup, a tree is still kept
+    // when its names are not exact: those keys could not be deleted, and the tree would be
+    // left half removed.
     Result RemoveOnce(platform::HKEY hive, const std::string& displayRoot,
-                      const std::string& keyPath, const std::string& subKey,
-                      std::string& text) const {
-        const bool exported =
-            Try([&] { return reg_.RegExportTree(hive, displayRoot, keyPath, subKey, text); });
+                      const std::string& keyPath, const std::string& subKey, std::string& text) {
+        modRegFuncs::ExportFindings found;
+        const bool exported = Try(
+            [&] { return reg_.RegExportTree(hive, displayRoot, keyPath, subKey, text, found); });
+        if (!found.namesExact || (backup_.Wanted() && !found.textExact)) {
+            KeepForText(FullName(displayRoot, keyPath, subKey));
+            return Result::Kept;
+        }
         if (backup_.Wanted() && !exported) return Result::Kept;
         if (!backup_.Write(text, FullName(displayRoot, keyPath, subKey))) return Result::Stopped;
         return Try([&] { return reg_.RegDeleteTree(hive, keyPath, subKey); }) ? Result::Deleted
@@ -135,7 +161,7 @@ public:
     // worked; a delete that failed would fail again, so the key is then left. The export text
     // is not emptied between passes: a second pass appends to what the first left. False when
     // the removal must stop.
-    bool RemovePasses(const KeyAddress& key) const {
+    bool RemovePasses(const KeyAddress& key) {
         std::string text;
         for (;;) {
             if (!Opens(key)) return true;
@@ -155,9 +181,17 @@ private:
         return true;
     }
 
+    void KeepForText(const std::string& name) {
+        if (std::find(keptForText_.begin(), keptForText_.end(), name) == keptForText_.end())
+            keptForText_.push_back(name);
+    }
+
     modRegFuncs& reg_;
     BackupFile& backup_;
+    RegistryUi& ui_;
     bool passOver_;
+    std::vector<std::string> keptForText_;
+    int uncaughtAtStart_ = std::uncaught_exceptions();
 };
 
 }  // namespace
@@ -170,7 +204,7 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
     CommitAtEnd commit(registryCommit_);
     BackupFile backup(*backupFiles_, backupPath, view_);
     if (!backup.Begin(true)) return;
-    const KeyRemoval removal(reg_, backup);
+    KeyRemoval removal(reg_, backup, view_);
 
     // By position and by copy: the window's events run during the export and may touch the list.
     for (std::size_t i = 0; i < FoundKeys.size(); ++i) {
@@ -191,7 +225,7 @@ void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFil
     CommitAtEnd commit(registryCommit_);
     BackupFile backup(*backupFiles_, backupPath, view_);
     if (!backup.Begin(startNewFile)) return;
-    const KeyRemoval removal(reg_, backup);
+    KeyRemoval removal(reg_, backup, view_);
 
     // No test that the keys exist and no second pass: one export and one delete each.
     const std::pair<platform::HKEY, const char*> hives[] = {

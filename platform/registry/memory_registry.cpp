@@ -333,7 +333,8 @@ LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nam
     }
     if (index >= parent->subkeys.size()) return kErrorNoMoreItems;
     const Key& sub = *parent->subkeys[index];
-    if (LONG rc = CopyName(NarrowName(sub.name), name, nameSize); rc != kErrorSuccess) return rc;
+    if (LONG rc = CopyEnumName(NarrowName(sub.name), name, nameSize, false); rc != kErrorSuccess)
+        return rc;
     if (className && classSize && *classSize > 0) {
         const std::string cls = sub.className ? text::ToCp1252(*sub.className) : std::string();
         if (LONG rc = CopyName(cls, className, classSize); rc != kErrorSuccess) return rc;
@@ -349,7 +350,8 @@ LONG MemoryRegistry::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nam
     const std::vector<Value>& values = state_->tree.Values(*target);
     if (index >= values.size()) return kErrorNoMoreItems;
     const Value& value = values[index];
-    if (LONG rc = CopyName(NarrowName(value.name), name, nameSize); rc != kErrorSuccess) return rc;
+    if (LONG rc = CopyEnumName(NarrowName(value.name), name, nameSize, true); rc != kErrorSuccess)
+        return rc;
     return CopyData(value, type, data, dataSize);
 }
 
@@ -380,5 +382,88 @@ DWORD MemoryRegistry::FormatMessageA(DWORD flags, const void*, DWORD messageId, 
 void MemoryRegistry::SetWow64Node(bool present) { state_->wow64Node = present; }
 
 bool MemoryRegistry::HasWow64Node() const { return state_->wow64Node; }
+
+// --- Narrow text and short name buffers
+
+namespace {
+
+// Whether a unit comes out of the narrow functions as it is: it has its own byte.
+bool NarrowExact(char16_t unit) {
+    return unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF) || text::ToCp1252(unit) != '?';
+}
+
+// A name holding a NUL comes out with '?' (NarrowName).
+bool NarrowNameExact(std::u16string_view name) {
+    for (const char16_t unit : name)
+        if (unit == 0 || !NarrowExact(unit)) return false;
+    return true;
+}
+
+bool NarrowDataExact(const Value& value) {
+    if (!IsStringType(value.type)) return true;
+    const std::string& bytes = value.data;
+    if (bytes.size() % 2 != 0) return false;  // the narrow form cannot carry the odd byte
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        if (bytes[i + 1] == 0 && static_cast<unsigned char>(bytes[i]) < 0x80) continue;
+        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                static_cast<unsigned char>(bytes[i + 1]) << 8);
+        if (!NarrowExact(unit)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void MemoryRegistry::SetNameBufferRules(NameBufferRules rules) { nameBufferRules_ = rules; }
+
+LONG MemoryRegistry::QueryNarrowLoss(HKEY key, DWORD* loss) {
+    if (!loss) return kErrorInvalidParameter;
+    Key* target = nullptr;
+    if (LONG rc = state_->Resolve(key, target); rc != kErrorSuccess) return rc;
+    *loss = 0;
+    for (const Key* sub : target->subkeys)
+        if (!NarrowNameExact(sub->name)) *loss |= kNarrowNamesInexact;
+    for (const Value& value : state_->tree.Values(*target)) {
+        if (!NarrowNameExact(value.name)) *loss |= kNarrowNamesInexact;
+        if (!NarrowDataExact(value)) *loss |= kNarrowTextInexact;
+    }
+    return kErrorSuccess;
+}
+
+void MemoryRegistry::SetStringW(HKEY root, std::u16string_view path, std::u16string_view name,
+                                std::u16string_view textValue) {
+    Key* key = &state_->BuildRoot(root);
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        if (end > start) key = &state_->MakeChild(*key, path.substr(start, end - start));
+        start = end + 1;
+    }
+    std::string bytes;
+    for (const char16_t unit : textValue) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    bytes.append(2, '\0');
+    std::vector<Value>& values = state_->tree.Change(*key);
+    Value* existing = state_->FindValue(*key, name);
+    if (!existing) existing = &values.emplace_back(Value{std::u16string(name), kRegSz, {}});
+    existing->type = kRegSz;
+    existing->data = std::move(bytes);
+    state_->tree.MarkChanged(key->hive);
+}
+
+LONG MemoryRegistry::CopyEnumName(const std::string& name, char* buffer, DWORD* size,
+                                  bool cutOff) const {
+    if (nameBufferRules_ == NameBufferRules::kTellNeededSize || !buffer || !size ||
+        name.size() < *size) {
+        return CopyName(name, buffer, size);
+    }
+    // Windows: the size stays as passed; RegEnumValueA writes as much of the name as fits.
+    if (cutOff && *size > 0) {
+        std::memcpy(buffer, name.data(), *size - 1);
+        buffer[*size - 1] = '\0';
+    }
+    return kErrorMoreData;
+}
 
 }  // namespace platform

@@ -66,7 +66,23 @@ public:
                          char* buffer, DWORD size, void* arguments) override;
     bool HasWow64Node() const override;
 
+    // --- Narrow text and short name buffers (registry_api.h): what the narrow functions give
+    // out inexactly, and, for testing callers, Windows' answer to a name buffer that is too
+    // small instead of this registry's own (which tells the size needed).
+    enum class NameBufferRules { kTellNeededSize, kWindows };
+    void SetNameBufferRules(NameBufferRules rules);
+    LONG QueryNarrowLoss(HKEY key, DWORD* loss) override;
+    // Stores a REG_SZ value given in UTF-16, below a path given in UTF-16 (keys on the way are
+    // created), for text that the narrow code page cannot carry.
+    void SetStringW(HKEY root, std::u16string_view path, std::u16string_view name,
+                    std::u16string_view text);
+
 private:
+    // A name handed out by RegEnumKeyExA (cutOff false) or RegEnumValueA (cutOff true), under
+    // the chosen NameBufferRules.
+    LONG CopyEnumName(const std::string& name, char* buffer, DWORD* size, bool cutOff) const;
+    NameBufferRules nameBufferRules_ = NameBufferRules::kTellNeededSize;
+
     struct State;
     std::unique_ptr<State> state_;
 };

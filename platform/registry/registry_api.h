@@ -45,15 +45,38 @@ inline constexpr DWORD kRegOptionOpenLink = 0x8;
 
 inline constexpr DWORD kFormatMessageFromSystem = 0x1000;
 
+// What QueryNarrowLoss finds the narrow functions cannot give out exactly.
+inline constexpr DWORD kNarrowNamesInexact = 0x1;  // a subkey's or a value's name
+inline constexpr DWORD kNarrowTextInexact = 0x2;   // a string value's data
+
 // All text is narrow: Windows-1252, one byte a character. String values (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) are returned in that code page, their sizes counted in narrow bytes including
-// the terminating NUL; every other type is returned as its exact bytes.
+// the terminating NUL; every other type is returned as its exact bytes. A character that the
+// code page lacks comes out as '?' (Windows may give a look-alike instead); QueryNarrowLoss
+// tells where that happens.
+//
+// Too small a buffer: two behaviours, and callers must work with both. A caller that is told
+// 234 grows its buffer and asks again: to the size it was told when it was told one, else
+// twice as large, up to the registry's limits (a key name 255 characters, a value name
+// 16,383), and never reads a buffer past the length it was given.
+// - The Wine-prefix store and MemoryRegistry by default: the Enum functions return 234, set
+//   *nameSize to the name's length without NUL, and write nothing.
+// - Windows (and MemoryRegistry::SetNameBufferRules(kWindows)): RegEnumKeyExA returns 234,
+//   leaves *nameSize as passed and writes nothing; RegEnumValueA returns 234, leaves *nameSize
+//   as passed, writes the name cut off to fit with a NUL, and leaves the data, its size and its
+//   type undefined.
+// The rest is the same under both, as Windows documents it: a data buffer too small gives 234
+// with the size needed in *dataSize, the buffer's content undefined (RegQueryValueExA,
+// RegEnumValueA); asked for the size alone (data null), RegQueryValueExA may give more than a
+// read then returns (Windows, for string types), so a reader goes by the size the read gives;
+// string data need not end in a NUL; RegDeleteKeyA on a key that still has subkeys gives 5.
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
 
     // Opens subKey below key (a predefined root or an open handle). A null or empty subKey gives
-    // a new handle on key itself. 0, or 2 when the key does not exist, or 5/6/1018.
+    // a new handle on key itself (Windows: below a predefined root, that root's own handle,
+    // which RegCloseKey then leaves open). 0, or 2 when the key does not exist, or 5/6/1018.
     // A link key (Wine's #link: its value SymbolicLinkValue, of type REG_LINK, names the target):
     // Windows opens the target unless options holds kRegOptionOpenLink; the Wine-prefix store
     // never follows a link and always opens the link key itself.
@@ -64,15 +87,16 @@ public:
     virtual LONG RegCloseKey(HKEY key) = 0;
 
     // Reads a value (null or empty name: the default value). type may be null. With data null,
-    // sets *dataSize to the size needed and returns 0. With a buffer smaller than the data,
-    // returns 234 and sets *dataSize to the size needed; 2 when the value does not exist.
+    // sets *dataSize to the size needed (see above) and returns 0. With a buffer smaller than
+    // the data, returns 234 and sets *dataSize to the size needed; 2 when the value does not
+    // exist.
     virtual LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
                                   unsigned char* data, DWORD* dataSize) = 0;
 
     // The subkey at index, in the registry's own enumeration order (a Wine prefix: Wine's sorted
     // order). *nameSize is the buffer size in characters, NUL included; on 0 it becomes the
-    // name's length without NUL. When the name does not fit, returns 234, sets *nameSize to the
-    // name's length without NUL and writes nothing past the buffer. 259 past the last subkey.
+    // name's length without NUL. When the name does not fit, returns 234 (see above for
+    // *nameSize) and writes nothing past the buffer. 259 past the last subkey.
     // className, classSize and lastWriteTime may be null; a class size of 0 returns no class.
     // lastWriteTime is a FILETIME (100 ns ticks since 1601).
     virtual LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize,
@@ -94,6 +118,15 @@ public:
     // written without the NUL, or 0 when the code has no text or the buffer is too small.
     virtual DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
                                  DWORD languageId, char* buffer, DWORD size, void* arguments) = 0;
+
+    // Whether the narrow functions give out everything of this key exactly: the names of its
+    // subkeys and of its values, and the data of its string values (REG_SZ, REG_EXPAND_SZ,
+    // REG_MULTI_SZ). Sets *loss to 0, or to kNarrowNamesInexact and/or kNarrowTextInexact when
+    // at least one of them holds a character that the narrow code page lacks, a name holds a NUL,
+    // or string data has an odd number of bytes. 0, or 6/1018 as RegEnumKeyExA.
+    // (Windows: the W functions enumerate the same, and WideCharToMultiByte(CP_ACP,
+    // WC_NO_BEST_FIT_CHARS) with its used-default flag tells each text.)
+    virtual LONG QueryNarrowLoss(HKEY key, DWORD* loss) = 0;
 
     // True for a 64-bit registry that keeps a 32-bit node beside its own (a prefix whose files
     // say #arch=win64; 64-bit Windows): 32-bit installers' keys are then below Wow6432Node

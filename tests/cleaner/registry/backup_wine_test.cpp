@@ -2,14 +2,17 @@
 // prefix made by wineboot (real classes with server paths, and keys added here with every value
 // type, long data, quotes, backslashes and empty subkeys) are exported and deleted through the
 // Wine-prefix store, the prefix is saved, the backup is imported with `regedit /s`, and
-// `reg export` of the prefix afterwards is what it was before.
+// `reg export` of the prefix afterwards is what it was before. Trees that the backup cannot
+// carry are not removed at all, and the prefix's link keys stay as they are.
 #include "cleaner/registry/backup_format.h"
 #include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
 #include "platform/registry/wine_store.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -194,6 +197,112 @@ TEST(BackupWithWine, ImportingTheBackupGivesBackEveryRemovedTreeExactly) {
         EXPECT_TRUE(after[i] == before[i])
             << "area " << i << " differs after the import\n" << FirstDifference(before[i], after[i]);
     }
+}
+
+// --- What the backup cannot carry
+
+class RecordingView : public FennickView {
+public:
+    void UpdateRegistryHiveText(const std::string&) override {}
+    void UpdateStatusText(const std::string&) override {}
+    void UpdateKeywordText(const std::string&) override {}
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void DoEvents() override {}
+    std::vector<std::string> messages;
+};
+
+// A registry editor file of version 5 (UTF-16, which holds any character), from UTF-16 text.
+std::string Utf16RegFile(std::u16string_view text) {
+    std::string bytes = "\xff\xfe";
+    for (const char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// The link keys of a registry file: each one's key line (without its time) and its lines up to
+// the next block.
+std::vector<std::string> LinkBlocks(const std::string& file) {
+    std::vector<std::string> links;
+    std::istringstream lines(file);
+    std::string line;
+    std::string block;
+    bool isLink = false;
+    const auto finish = [&] {
+        if (isLink) links.push_back(block);
+        block.clear();
+        isLink = false;
+    };
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line[0] == '[') {
+            finish();
+            line = line.substr(0, line.rfind(']') + 1);
+        }
+        if (line == "#link") isLink = true;
+        if (line.rfind("#time=", 0) != 0) block += line + "\n";
+    }
+    finish();
+    return links;
+}
+
+TEST(BackupWithWine, TreesTheBackupCannotCarryAreKeptWholeAndLinksStay) {
+    testsupport::WinePrefix prefix;
+    testsupport::RegImport(prefix.Path(), Utf16RegFile(
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        // A key name and a value name outside Windows-1252, and a value named '?' that a
+        // narrow backup would overwrite.
+        u"[HKEY_CLASSES_ROOT\\SorvelWide]\r\n@=\"top\"\r\n\"?\"=\"question\"\r\n"
+        u"\"\u03a9\"=\"omega\"\r\n\r\n"
+        u"[HKEY_CLASSES_ROOT\\SorvelWide\\\u03a9key]\r\n\"x\"=\"1\"\r\n\r\n"
+        u"[HKEY_CLASSES_ROOT\\SorvelWide\\Plain]\r\n\"y\"=\"2\"\r\n\r\n"
+        // Only string data outside it.
+        u"[HKEY_CLASSES_ROOT\\SorvelText\\Sub]\r\n\"t\"=\"\u20ac and \u03a9\"\r\n\r\n"
+        // All of it inside: removed, and restored by the backup.
+        u"[HKEY_CLASSES_ROOT\\SorvelFine\\Sub]\r\n\"caf\u00e9\"=\"\u20ac \u00ff\"\r\n"
+        u"\"a\\nb\"=\"line\\nbreak\"\r\n"));
+    // A key name with a line break, which no key line of a .reg file can hold.
+    ASSERT_EQ(testsupport::RunWine(prefix.Path(), {"reg", "add", "HKCR\\SorvelBreak\\a\nb",
+                                                   "/v", "v", "/d", "1", "/f"})
+                  .status,
+              0);
+    const std::string before = testsupport::RegExport(prefix.Path(), "HKEY_CLASSES_ROOT");
+    ASSERT_NE(before.find("\u03a9key"), std::string::npos);  // (UTF-8 of the exported text)
+    const std::vector<std::string> linksBefore =
+        LinkBlocks(testsupport::ReadFile(prefix.File("system.reg")));
+    ASSERT_GT(linksBefore.size(), 3u);
+
+    const std::string folder = testsupport::MakeTempDir("backup");
+    const std::string backupPath = folder + "/taDeletedRegKeys.reg";
+    RecordingView view;
+    {
+        const auto store = platform::WinePrefixStore::Open(prefix.Path());
+        modRegFuncs reg(store->Registry(), view);
+        modFennick fennick(reg, view);
+        // Wow6432Node holds links (TypeLib, AppID, ...) beside keys of its own.
+        for (const char* key : {"SorvelWide", "SorvelText", "SorvelBreak", "SorvelFine",
+                                "Wow6432Node"}) {
+            fennick.FoundKeys.push_back(FoundKey{key, "", "", ""});
+        }
+        fennick.RemoveFoundKeys(backupPath);
+        store->Save();
+    }
+    ASSERT_EQ(view.messages.size(), 1u);
+    for (const char* kept : {"SorvelWide", "SorvelText", "SorvelBreak"}) {
+        EXPECT_NE(view.messages[0].find(std::string("HKEY_CLASSES_ROOT\\") + kept),
+                  std::string::npos) << kept;
+    }
+    EXPECT_EQ(view.messages[0].find("SorvelFine"), std::string::npos);
+    EXPECT_FALSE(testsupport::RegKeyExists(prefix.Path(), "HKEY_CLASSES_ROOT\\SorvelFine"));
+    EXPECT_TRUE(testsupport::RegKeyExists(prefix.Path(), "HKEY_CLASSES_ROOT\\SorvelWide\\Plain"));
+    EXPECT_FALSE(testsupport::RegKeyExists(prefix.Path(), "HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID"));
+    EXPECT_EQ(LinkBlocks(testsupport::ReadFile(prefix.File("system.reg"))), linksBefore);
+
+    testsupport::RegImport(prefix.Path(), testsupport::ReadFile(backupPath));
+    const std::string after = testsupport::RegExport(prefix.Path(), "HKEY_CLASSES_ROOT");
+    EXPECT_TRUE(after == before) << FirstDifference(before, after);
+    EXPECT_EQ(LinkBlocks(testsupport::ReadFile(prefix.File("system.reg"))), linksBefore);
+    testsupport::RemoveTree(folder);
 }
 
 }  // namespace

@@ -60,9 +60,13 @@ public:
     LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD sam,
                        HKEY* result) override {
         Count(Op::Open);
+        openOptions.push_back(options);
         return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
     }
     bool HasWow64Node() const override { return inner_.HasWow64Node(); }
+    LONG QueryNarrowLoss(HKEY key, DWORD* loss) override {
+        return inner_.QueryNarrowLoss(key, loss);
+    }
     LONG RegCloseKey(HKEY key) override {
         Count(Op::Close);
         return inner_.RegCloseKey(key);
@@ -108,6 +112,7 @@ public:
     }
 
     std::vector<DWORD> enumKeyIndexes;
+    std::vector<DWORD> openOptions;
 
 private:
     void Count(Op op) {

@@ -292,6 +292,13 @@ TEST_F(Find, TheSearchStopsAfterAMatchAndRestoresPositions) {
     ExpectNoLeaks();
 }
 
+TEST_F(Find, AnEmptyPartMatchesNothing) {
+    registry.SetString(kHkcr, "TYPELIB\\{L}\\1.0", "", "version one");
+    registry.SetString(kHkcr, "TYPELIB\\{L}\\1.0\\0\\win32", "", "c:\\a.tlb");
+    EXPECT_TRUE(reg.RegFindSubkeyValue(kHkcr, "", "TYPELIB", "{L}", result));
+    EXPECT_EQ(result, "");
+}
+
 TEST_F(Find, AMissingStartKeyLeavesTheResult) {
     result = "kept";
     EXPECT_TRUE(FindWin32("{none}"));
@@ -315,6 +322,122 @@ TEST_F(Find, AnythingElseThrownByTheWindowPassesThroughWithKeysClosed) {
     EXPECT_THROW(FindWin32("{L}"), EndProgram);
     ExpectNoMessages();
     ExpectNoLeaks();
+}
+
+// --- Link keys
+
+class Links : public LayerTest {
+protected:
+    // K: A (a plain key), Bad (a link whose target cannot be read), Fake (SymbolicLinkValue of
+    // another type: data, no link), L (a link to K\A), Self (a link to itself), and win32 (a
+    // link that the find would match).
+    void SetUp() override {
+        registry.SetString(kHkcr, "K", "", "k");
+        registry.SetString(kHkcr, "K\\A", "", "a");
+        registry.SetValue(kHkcr, "K\\Bad", "SymbolicLinkValue", platform::kRegLink, "\x01");
+        registry.SetString(kHkcr, "K\\Fake", "SymbolicLinkValue", "not a link");
+        Link("K\\L", u"\\REGISTRY\\MACHINE\\Software\\Classes\\K\\A");
+        Link("K\\Self", u"\\REGISTRY\\MACHINE\\Software\\Classes\\K\\Self");
+        Link("K\\win32", u"\\REGISTRY\\MACHINE\\Software\\Classes\\K\\A");
+    }
+    void Link(const std::string& path, std::u16string_view target) {
+        std::string bytes;
+        for (const char16_t unit : target) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+        registry.SetValue(kHkcr, path, "SymbolicLinkValue", platform::kRegLink, bytes);
+    }
+};
+
+TEST_F(Links, AreNeverEnteredExportedDeletedOrFollowed) {
+    std::string text;
+    EXPECT_TRUE(reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", "K", "", text));
+    EXPECT_EQ(text, Block("HKEY_CLASSES_ROOT\\K\\A", "@=\"a\"\r\n") +
+                        Block("HKEY_CLASSES_ROOT\\K\\Fake",
+                              "\"SymbolicLinkValue\"=\"not a link\"\r\n") +
+                        Block("HKEY_CLASSES_ROOT\\K", "@=\"k\"\r\n"));
+    std::string found;
+    EXPECT_TRUE(reg.RegFindSubkeyValue(kHkcr, "WIN32", "K", "", found));
+    EXPECT_EQ(found, "");
+
+    EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", ""));  // its links keep it
+    for (const char* kept : {"K", "K\\Bad", "K\\L", "K\\Self", "K\\win32"}) {
+        EXPECT_TRUE(registry.KeyExists(kHkcr, kept)) << kept;
+    }
+    EXPECT_FALSE(registry.KeyExists(kHkcr, "K\\A"));
+    EXPECT_FALSE(registry.KeyExists(kHkcr, "K\\Fake"));
+
+    // Started on a link, each does nothing to it.
+    text.clear();
+    EXPECT_TRUE(reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", "K", "Self", text));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", "Self"));
+    EXPECT_TRUE(registry.KeyExists(kHkcr, "K\\Self"));
+    // Windows opens a link's target unless asked for the link itself.
+    for (const DWORD options : hooked.openOptions) {
+        EXPECT_EQ(options, platform::kRegOptionOpenLink);
+    }
+    ExpectNoMessages();
+    ExpectNoLeaks();
+}
+
+// --- Text the backup cannot carry
+
+TEST_F(Export, TellsNamesAndTextThatTheNarrowCodePageCannotCarry) {
+    registry.SetString(kHkcr, "Fine\\Sub", "caf\xe9", "\x80 \xff");  // all Windows-1252
+    registry.SetStringW(kHkcr, u"KeyName\\\u03a9", u"x", u"1");
+    registry.SetStringW(kHkcr, u"ValueName", u"\u03a9", u"1");
+    registry.SetStringW(kHkcr, u"Text\\Sub", u"x", u"\u03a9");
+    registry.CreateKey(kHkcr, "Break\\a\nb");  // a key line cannot hold a line break
+    struct Case {
+        const char* key;
+        bool namesExact;
+        bool textExact;
+    };
+    for (const Case& c : {Case{"Fine", true, true}, Case{"KeyName", false, true},
+                          Case{"ValueName", false, true}, Case{"Text", true, false},
+                          Case{"Break", false, true}}) {
+        modRegFuncs::ExportFindings findings;
+        text.clear();
+        const bool exact = reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", c.key, "", text, findings);
+        EXPECT_EQ(exact, c.namesExact && c.textExact) << c.key;
+        EXPECT_TRUE(findings.read) << c.key;
+        EXPECT_EQ(findings.namesExact, c.namesExact) << c.key;
+        EXPECT_EQ(findings.textExact, c.textExact) << c.key;
+    }
+    ExpectNoMessages();
+}
+
+// --- Windows' answer to a short name buffer: no size needed, so the layer grows and retries.
+
+TEST_F(LayerTest, UnderWindowsBufferRulesNamesUpToTheRegistrysLimitsAreReadWhole) {
+    const std::string key255(255, 'k');
+    const std::string value16383(16383, 'v');
+    registry.SetString(kHkcr, "Long\\" + key255, std::string(300, 'n'), "x");
+    registry.SetValue(kHkcr, "Long", value16383, platform::kRegBinary, std::string(5000, 'd'));
+    std::string told;
+    ASSERT_TRUE(reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", "Long", "", told));
+
+    registry.SetNameBufferRules(platform::MemoryRegistry::NameBufferRules::kWindows);
+    std::string windows;
+    ASSERT_TRUE(reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", "Long", "", windows));
+    EXPECT_EQ(windows, told);
+    const HKEY key = Open(kHkcr, "Long");
+    std::string name;
+    std::string data;
+    ASSERT_TRUE(reg.RegFirstKey(key, name));
+    EXPECT_EQ(name, key255);
+    ASSERT_TRUE(reg.RegFirstValue(key, name, data));
+    EXPECT_EQ(name, value16383);
+    reg.RegClose(key);
+
+    // A longer key name (a Wine file can hold one) reaches no key: the tree is not whole, and
+    // no cut-off name stands in for it.
+    registry.CreateKey(kHkcr, "Long\\" + std::string(300, 'x'));
+    EXPECT_FALSE(reg.RegExportTree(kHkcr, "HKEY_CLASSES_ROOT", "Long", "", windows));
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    ExpectNoMessages();
 }
 
 // --- Depth
