@@ -79,31 +79,56 @@ std::vector<ClassesNode> SearchedNodes(modRegFuncs& reg) {
 // Whether a key may be appended as a find; worked out once per cached key.
 enum class Findable : unsigned char { Unknown, Yes, No };
 
-bool IsFindable(modRegFuncs& reg, Findable& state, const std::string& path) {
+bool IsFindable(modRegFuncs& reg, Findable& state, const std::string& keyPath,
+                const std::string& subKey) {
     if (state == Findable::Unknown) {
-        state = reg.IsLinkKey(kHkeyClassesRoot, path, {}) ? Findable::No : Findable::Yes;
+        state = reg.IsLinkKey(kHkeyClassesRoot, keyPath, subKey) ? Findable::No : Findable::Yes;
     }
     return state == Findable::Yes;
 }
 
-// The GUID a type-library id stands for, folded, without braces; nothing when the id is not a
-// well-formed GUID (36 characters 8-4-4-4-12 of hex digits and hyphens, or those in braces).
-std::optional<std::string> TypeLibGuid(std::string_view id) {
+// The GUID a type-library id stands for, as a number; nothing when the id is not a well-formed
+// GUID (36 characters 8-4-4-4-12 of hex digits and hyphens, or those in braces). Letter case
+// and braces do not count.
+struct Guid {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    bool operator==(const Guid&) const = default;
+};
+
+struct GuidHash {
+    std::size_t operator()(const Guid& g) const {
+        return std::hash<std::uint64_t>()(g.high ^ (g.low * 0x9E3779B97F4A7C15ull));
+    }
+};
+
+std::optional<Guid> TypeLibGuid(std::string_view id) {
     if (id.size() == 38) {
         if (id.front() != '{' || id.back() != '}') return std::nullopt;
         id = id.substr(1, 36);
     }
     if (id.size() != 36) return std::nullopt;
-    std::string guid(id);
-    for (std::size_t i = 0; i < guid.size(); ++i) {
-        const char c = guid[i];
+    Guid guid;
+    int digits = 0;
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        const char c = id[i];
         if (i == 8 || i == 13 || i == 18 || i == 23) {
             if (c != '-') return std::nullopt;
+            continue;
+        }
+        unsigned value = 0;
+        if (c >= '0' && c <= '9') {
+            value = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            value = static_cast<unsigned>(c - 'a' + 10);
         } else if (c >= 'A' && c <= 'F') {
-            guid[i] = static_cast<char>(c - 'A' + 'a');
-        } else if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'f')) {
+            value = static_cast<unsigned>(c - 'A' + 10);
+        } else {
             return std::nullopt;
         }
+        std::uint64_t& half = digits < 16 ? guid.high : guid.low;
+        half = half << 4 | value;
+        ++digits;
     }
     return guid;
 }
@@ -188,6 +213,7 @@ struct ClassRecord {
     std::string ProgId;
     // Folded, in the order the further keywords try them: description, ProgId, last value read.
     std::string Texts[3];
+    Findable findable = Findable::Unknown;
 };
 
 struct InterfaceRecord {
@@ -205,8 +231,8 @@ struct TypeLibRecord {
 // The type libraries that the records found so far and the keywords carry, as GUIDs; those that
 // are none are left empty.
 struct FollowedTypeLibs {
-    std::vector<std::optional<std::string>> records;
-    std::vector<std::optional<std::string>> keywords;
+    std::vector<std::optional<Guid>> records;
+    std::vector<std::optional<Guid>> keywords;
 };
 
 // The searches of one node, with what they share.
@@ -263,7 +289,7 @@ public:
                 ForEachSubkey(reg_, node.clsidKey, [&](const std::string& classId) {
                     cache.push_back(ClassRecord{classId, {}, {}});
                     if (ReadClass(node, cache.back(), keyword)) {
-                        RecordClass(node, k, classId, cache.back().ProgId);
+                        RecordClass(node, k, cache.back());
                     }
                 });
                 continue;
@@ -277,7 +303,7 @@ public:
                 }
             }
             for (std::uint32_t i : further->Hits(k)) {
-                RecordClass(node, k, cache[i].ClassId, cache[i].ProgId);
+                RecordClass(node, k, cache[i]);
             }
         }
     }
@@ -286,7 +312,7 @@ public:
         // SearchCache: each interface of the node with the default value of its TypeLib subkey,
         // and, for the follow-ups, the interfaces of each type library in cache order.
         std::vector<InterfaceRecord> cache;
-        std::unordered_map<std::string, std::vector<std::size_t>> ofTypeLib;
+        std::unordered_map<Guid, std::vector<std::size_t>, GuidHash> ofTypeLib;
         ForEachSubkey(reg_, node.interfaceKey, [&](const std::string& interfaceId) {
             InterfaceRecord& record = cache.emplace_back();
             record.InterfaceId = interfaceId;
@@ -301,14 +327,13 @@ public:
                 ofTypeLib[*guid].push_back(cache.size() - 1);
             }
         });
-        auto follow = [&](const std::optional<std::string>& guid) {
+        auto follow = [&](const std::optional<Guid>& guid) {
             if (!guid) return;
             const auto interfaces = ofTypeLib.find(*guid);
             if (interfaces == ofTypeLib.end()) return;
             for (const std::size_t e : interfaces->second) {
                 InterfaceRecord& record = cache[e];
-                if (IsFindable(reg_, record.findable,
-                               node.interfaceKey + "\\" + record.InterfaceId)) {
+                if (IsFindable(reg_, record.findable, node.interfaceKey, record.InterfaceId)) {
                     Append(m_, FoundKey{node.interfaceBranch, {}, record.InterfaceId,
                                         record.TypeLib});
                 }
@@ -316,7 +341,7 @@ public:
         };
         for (std::size_t i = 0; i < followed.records.size(); ++i) {
             view_.DoEvents();
-            view_.UpdateKeywordText(std::string(m_.FoundKeys[i].TypeLibId));
+            view_.UpdateKeywordText(m_.FoundKeys[i].TypeLibId);
             follow(followed.records[i]);
         }
         for (std::size_t k = 0; k < m_.Keywords.size(); ++k) {
@@ -336,9 +361,9 @@ private:
             record.Folded == FoldCase(kWow64NodeKey)) {
             record.findable = Findable::No;  // the 32-bit node itself
         }
-        const std::string path = node.RootKeyPath(record.Name);
-        if (IsFindable(reg_, record.findable, path)) {
-            Append(m_, FoundKey{path, {}, {}, {}});
+        if (IsFindable(reg_, record.findable, node.keyPath.empty() ? record.Name : node.keyPath,
+                       node.keyPath.empty() ? std::string() : record.Name)) {
+            Append(m_, FoundKey{node.RootKeyPath(record.Name), {}, {}, {}});
         }
     }
 
@@ -377,10 +402,10 @@ private:
 
     // Appends the class find and carries the class's type library, when it has a readable one,
     // into the record and into the keyword that found it.
-    void RecordClass(const ClassesNode& node, std::size_t keyword, const std::string& classId,
-                     const std::string& progId) {
-        if (reg_.IsLinkKey(kHkeyClassesRoot, node.clsidKey, classId)) return;
-        Append(m_, FoundKey{node.classBranch, progId, classId, {}});
+    void RecordClass(const ClassesNode& node, std::size_t keyword, ClassRecord& record) {
+        const std::string& classId = record.ClassId;
+        if (!IsFindable(reg_, record.findable, node.clsidKey, classId)) return;
+        Append(m_, FoundKey{node.classBranch, record.ProgId, classId, {}});
         std::string typeLib;
         bool read = false;
         ReadSubkeyDefault(reg_, node.classBranch + classId, "TypeLib", typeLib, read);
@@ -434,7 +459,7 @@ void modFennick::SearchTypeLibs() {
     // changes the registry while the search runs, so a library seen registered once is not
     // opened again; one that did not open is tried again each time, so that any failure other
     // than a missing key is reported every time it happens, as for any other open.
-    std::unordered_set<std::string> registered;
+    std::unordered_set<Guid, GuidHash> registered;
     auto isRegistered = [&](const std::string& keyName) {
         HKEY key = 0;
         if (!reg_.RegOpen(kHkeyClassesRoot, kTypeLibKey, keyName, key)) {
@@ -448,7 +473,7 @@ void modFennick::SearchTypeLibs() {
         view_.DoEvents();
         const std::string typeLibId = FoundKeys[i].TypeLibId;
         view_.UpdateKeywordText(typeLibId);
-        const std::optional<std::string> guid = TypeLibGuid(typeLibId);
+        const std::optional<Guid> guid = TypeLibGuid(typeLibId);
         if (!guid) continue;
         const std::string keyName = TypeLibKeyName(typeLibId);
         if (registered.count(*guid) != 0 || isRegistered(keyName)) {
@@ -481,7 +506,7 @@ void modFennick::SearchTypeLibs() {
         view_.UpdateKeywordText(Keywords[k].Text);
         for (std::uint32_t e : keywords.Hits(k)) {
             TypeLibRecord& record = cache[e];
-            if (IsFindable(reg_, record.findable, kTypeLibKey + "\\" + record.TypeLibId)) {
+            if (IsFindable(reg_, record.findable, kTypeLibKey, record.TypeLibId)) {
                 AppendTypeLibFind(*this, record.TypeLibId);
             }
         }
