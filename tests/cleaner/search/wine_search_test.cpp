@@ -26,6 +26,7 @@ namespace {
 #define C1 "{5A0F0001-7E11-4C2B-9A10-0000000000C1}"
 #define C2 "{5A0F0002-7E11-4C2B-9A10-0000000000C2}"
 #define C3 "{5A0F0003-7E11-4C2B-9A10-0000000000C3}"
+#define CD "{5A0F0DA5-7E11-4C2B-9A10-0000000000C4}"
 #define I1 "{5A0F1001-7E11-4C2B-9A10-0000000000A1}"
 #define I2 "{5A0F1002-7E11-4C2B-9A10-0000000000A2}"
 #define I3 "{5A0F1003-7E11-4C2B-9A10-0000000000A3}"
@@ -74,7 +75,10 @@ const char kSuite[] =
     CLASSES "TypeLib\\" LB "\\1.0]\r\n@=\"Viewer Types\"\r\n\r\n"
     CLASSES "TypeLib\\" LB "\\1.0\\0\\win64]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\viewer64.tlb\"\r\n\r\n"
     CLASSES "TypeLib\\" LC "\\2.0]\r\n@=\"Extra Types\"\r\n\r\n"
-    CLASSES "TypeLib\\" LC "\\2.0\\0\\win32]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\extra.tlb\"\r\n\r\n";
+    CLASSES "TypeLib\\" LC "\\2.0\\0\\win32]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\extra.tlb\"\r\n\r\n"
+    // A class whose TypeLib value names no type library.
+    CLASSES "CLSID\\" CD "]\r\n@=\"Dashlib Widget\"\r\n\r\n"
+    CLASSES "CLSID\\" CD "\\TypeLib]\r\n@=\"-\"\r\n\r\n";
 
 // The second suite, Nexbay by Tarvo, as its 32-bit installer writes it: in the 32-bit view.
 #define N1 "{5A0F0E01-7E11-4C2B-9A10-0000000000D1}"
@@ -243,6 +247,20 @@ TEST_F(WineSearch, FindsTheImportedSuiteAndNothingOfWinesOwn) {
     EXPECT_GT(classes, 300);  // a fresh Wine 8 prefix registers some 600 classes
 }
 
+
+TEST_F(WineSearch, AClassWhoseTypeLibIsNoGuidBringsInNoInterfaceOfWines) {
+    // Wine's own interfaces name their libraries by GUIDs, each holding hyphens.
+    auto store = platform::WinePrefixStore::Open(prefix_->Path());
+    FakeView view;
+    modRegFuncs reg(store->Registry(), view);
+    modFennick fennick(reg, view);
+    fennick.Keywords = {{"Dashlib", ""}};
+    fennick.SearchClassIds();
+    fennick.SearchInterfaces();
+    fennick.SearchTypeLibs();
+    ASSERT_EQ(fennick.FoundKeys.size(), 1u);
+    EXPECT_EQ(fennick.FoundKeys[0].TypeLibId, "-");
+}
 
 TEST_F(WineSearch, AWholeRunRemovesTheSuiteFromBothNodesAndRegeditRestoresIt) {
     const std::string prefix = prefix_->Path();
