@@ -32,11 +32,14 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/search/pattern_set.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace cleaner {
 namespace {
