@@ -14,13 +14,20 @@ BRANCHES = ("clsid", "interface", "typelib")
 
 
 def registration(hive, path):
+    """The registration a key belongs to, named where a 64-bit regedit finds it."""
     parts = path.split("\\")
-    if len(parts) > 2 and parts[0].lower() == "software" and parts[1].lower() == "classes":
+    lower = [part.lower() for part in parts]
+    if len(parts) > 2 and lower[0] == "software" and lower[1] == "classes":
         rest = parts[2:]
+        node = []
+        if rest[0].lower() == "wow6432node" and len(rest) > 1:
+            node, rest = rest[:1], rest[1:]
         depth = 2 if rest[0].lower() in BRANCHES else 1
-        return "HKEY_CLASSES_ROOT\\" + "\\".join(rest[:depth])
-    if len(parts) > 2 and parts[0].lower() == "software" and parts[1].lower() == "tarvo":
-        return hive + "\\" + "\\".join(parts[:3])
+        return "HKEY_CLASSES_ROOT\\" + "\\".join(node + rest[:depth])
+    for start in (1, 2):  # Software\Tarvo\98, Software\Wow6432Node\Tarvo\98
+        if len(lower) > start + 1 and lower[start] == "tarvo" and \
+                (start == 1 or lower[1] == "wow6432node"):
+            return hive + "\\" + "\\".join(parts[:start + 2])
     return hive + "\\" + path
 
 

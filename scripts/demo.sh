@@ -44,9 +44,13 @@ cp demo/taRegKeywords.txt "$run/"
 cat <<EOF
 
 Demo folder: $run
-  prefix/             a small Wine prefix: the fictional suite "Tarvo Nexbay 98" is registered
-                      (ProgIDs, classes, interfaces, type libraries, settings), beside other
-                      software that must stay ("Orlen Helper", txtfile, .txt)
+  prefix/             a small 64-bit Wine prefix in which the fictional suite "Tarvo Nexbay 98"
+                      was installed as its 32-bit installer does it: ProgIDs, classes and
+                      interfaces in the 32-bit node (HKEY_CLASSES_ROOT\Wow6432Node), type
+                      libraries in the shared TypeLib, settings and uninstall entry below
+                      Software\Wow6432Node; plus a 64-bit shell extension of the suite, beside
+                      other software that must stay ("Orlen Helper", txtfile, .txt) and Wine's
+                      link keys between the two nodes
   taRegKeywords.txt   the keywords: Tarvo, Nexbay
 
 The suite's keys in the prefix:
@@ -67,8 +71,8 @@ cat <<EOF
 Starting sorvel with WINEPREFIX=$prefix in $run.
 In the window: press "Remove...". The search shows each keyword and area it searches; then it
 asks "Press Ok, to remove registry keys": OK writes every key found to taDeletedRegKeys.reg and
-then deletes it. Tick "Remove Settings" first to also remove Software\\Tarvo\\98 (asked
-separately). Close the window with "Cancel" when done.
+then deletes it. Tick "Remove Settings" first to also remove Software\\Tarvo\\98 in both nodes
+and for the user (asked separately). Close the window with "Cancel" when done.
 EOF
 status=0
 (cd "$run" && WINEPREFIX=$prefix "$repo/build/sorvel") || status=$?
@@ -76,8 +80,9 @@ status=0
 echo
 if [ -f "$run/taDeletedRegKeys.reg" ]; then
   blocks=$(grep -c '^\[' "$run/taDeletedRegKeys.reg" || true)
-  echo "Backup written: $run/taDeletedRegKeys.reg ($blocks key blocks). It begins:"
-  head -n 12 "$run/taDeletedRegKeys.reg" | tr -d '\r' | sed 's/^/  /'
+  echo "Backup written: $run/taDeletedRegKeys.reg ($blocks key blocks). Its key lines name each"
+  echo "key where a 64-bit regedit puts it back (32-bit keys below Wow6432Node):"
+  grep '^\[' "$run/taDeletedRegKeys.reg" | tr -d '\r' | sed 's/^/  /'
 else
   echo "No backup was written (no removal was confirmed)."
 fi

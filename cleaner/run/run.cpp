@@ -83,13 +83,13 @@ void FennickRun::RunKeyBranch(bool& startNewFile) {
     window_.RefreshWindow();
     fennick_.FoundKeyCount = 0;
 
-    window_.UpdateRegistryHiveText(runtext::kHiveRoot);
+    window_.UpdateRegistryHiveText(kHiveClassesRoot);
     fennick_.SearchRootKeys();
-    window_.UpdateRegistryHiveText(runtext::kHiveClsid);
+    window_.UpdateRegistryHiveText(kHiveClsid);
     fennick_.SearchClassIds();
-    window_.UpdateRegistryHiveText(runtext::kHiveInterface);
+    window_.UpdateRegistryHiveText(kHiveInterface);
     fennick_.SearchInterfaces();
-    window_.UpdateRegistryHiveText(runtext::kHiveTypeLib);
+    window_.UpdateRegistryHiveText(kHiveTypeLib);
     fennick_.SearchTypeLibs();
     window_.UpdateStatusText(runtext::kSearchCompleted);
 

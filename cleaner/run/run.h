@@ -59,10 +59,6 @@ inline constexpr const char* kRemoveKeysCancelled = "Remove Keys Cancelled";
 inline constexpr const char* kRemoveSettingsStarted = "Remove Settings Started";
 inline constexpr const char* kRemoveSettingsCompleted = "Remove Settings Completed";
 inline constexpr const char* kRemoveSettingsCancelled = "Remove Settings Cancelled";
-inline constexpr const char* kHiveRoot = "HKEY_CLASSES_ROOT";
-inline constexpr const char* kHiveClsid = "HKEY_CLASSES_ROOT\\CLSID";
-inline constexpr const char* kHiveInterface = "HKEY_CLASSES_ROOT\\INTERFACE";
-inline constexpr const char* kHiveTypeLib = "HKEY_CLASSES_ROOT\\TYPELIB";
 }  // namespace runtext
 
 // The lasting copy of the registry that the run works on (a Wine prefix's files), as far as the

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/branches.h"
 #include "platform/files/backup_files.h"
 #include "platform/files/standard_files.h"
 
@@ -36,12 +37,6 @@ struct FoundKey {
     std::string TypeLibId;
 };
 
-// The Branch of a class, interface and type-library find. A root-key find carries the key's own
-// name instead; the removal tells them apart by exact, case-sensitive comparison with these.
-inline const std::string kClassBranch = "CLSID\\";
-inline const std::string kInterfaceBranch = "INTERFACE\\";
-inline const std::string kTypeLibBranch = "TYPELIB\\";
-
 // Makes the registry's changes lasting (a Wine prefix: saves its changed files). Each removal
 // operation calls it once at its end, so that what it deleted is kept whatever ends the program.
 class RegistryCommit {
@@ -59,12 +54,15 @@ public:
     std::vector<Keyword> Keywords;     // in file order; the first keyword is Keywords[0]
     std::vector<FoundKey> FoundKeys;
     std::int32_t FoundKeyCount = 0;
-    void ResetLists();                 // empties FoundKeys, then Keywords
+    void ResetLists();                 // empties FoundKeys, then Keywords; FoundKeyCount to 0
 
     // --- Keyword list
     bool LoadKeywords(const std::string& fileName);
 
-    // --- The four searches, in the order the run calls them.
+    // --- The four searches, in the order the run calls them. On a registry with a 32-bit node
+    // each walks its branch in the 64-bit node and then in the 32-bit node (branches.h), showing
+    // the 32-bit branch's text in the hive field when it moves there; TYPELIB is shared and
+    // walked once.
     void SearchRootKeys();
     void SearchClassIds();
     void SearchInterfaces();

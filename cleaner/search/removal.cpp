@@ -26,11 +26,15 @@ struct KeyAddress {
     std::string name;
 };
 
-// The branch names compare exactly, letter case included: in other case they fall to the last row.
+// The branch names compare exactly, letter case included: in other case they fall to the last
+// row. A find of the 32-bit node is removed by its path in the 64-bit view, so its backup block
+// is restored into the 32-bit node by a 64-bit registry editor.
 KeyAddress AddressOf(const FoundKey& key) {
-    if (key.Branch == kClassBranch) return {"CLSID", key.SubKey, key.SubKey};
-    if (key.Branch == kInterfaceBranch) return {"INTERFACE", key.SubKey, key.SubKey};
-    if (key.Branch == kTypeLibBranch) return {"TYPELIB", key.TypeLibId, key.TypeLibId};
+    if (key.Branch == kClassBranch) return {kClsidKey, key.SubKey, key.SubKey};
+    if (key.Branch == kClassBranch32) return {kClsidKey32, key.SubKey, key.SubKey};
+    if (key.Branch == kInterfaceBranch) return {kInterfaceKey, key.SubKey, key.SubKey};
+    if (key.Branch == kInterfaceBranch32) return {kInterfaceKey32, key.SubKey, key.SubKey};
+    if (key.Branch == kTypeLibBranch) return {kTypeLibKey, key.TypeLibId, key.TypeLibId};
     return {key.Branch, "", key.Branch};
 }
 
@@ -100,11 +104,28 @@ private:
     bool opened_ = false;
 };
 
+// The suite's keys below a hive's Software key that the command line removes whatever it says;
+// the uninstall entries only in HKEY_LOCAL_MACHINE.
+const char* const kCompanyKey = "Zelk Company";
 const char* const kUninstallKeys[] = {
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Nexbay 1.0",
+    "Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay",
+    "Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98",
+    "Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Nexbay 1.0",
 };
+
+// The Software keys of a hive that hold the suite's settings: HKEY_LOCAL_MACHINE\Software, and
+// on a registry with a 32-bit node also Software\Wow6432Node, where a 32-bit installer writes
+// them (unless that key is a link, whose target is reached by its own path); HKEY_CURRENT_USER
+// is not split. softwareKey is "SOFTWARE" or "Software" as each removal has always named it.
+std::vector<std::string> SoftwareKeys(modRegFuncs& reg, platform::HKEY hive,
+                                      const std::string& softwareKey) {
+    std::vector<std::string> keys{softwareKey};
+    const std::string node = softwareKey + "\\" + kWow64NodeKey;
+    if (hive == kHkeyLocalMachine && reg.HasWow64Node() && !reg.IsLinkKey(hive, node, "")) {
+        keys.push_back(node);
+    }
+    return keys;
+}
 
 // How one removal operation takes each key: export it, write its block, and only then delete it.
 // A tree whose names or text the backup cannot hold exactly is kept whole, and when the
@@ -227,18 +248,24 @@ void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFil
     if (!backup.Begin(startNewFile)) return;
     KeyRemoval removal(reg_, backup, view_);
 
-    // No test that the keys exist and no second pass: one export and one delete each.
+    // No test that the keys exist and no second pass: one export and one delete each, the
+    // machine's settings in each node with a block of their own.
     const std::pair<platform::HKEY, const char*> hives[] = {
         {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
         {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
     };
-    for (const auto& [hive, displayRoot] : hives) {
-        std::string text;
-        if (removal.RemoveOnce(hive, displayRoot, "SOFTWARE", "Tarvo\\98", text) ==
-            KeyRemoval::Result::Stopped) {
-            break;
+    const auto removeEach = [&] {
+        for (const auto& [hive, displayRoot] : hives) {
+            for (const std::string& software : SoftwareKeys(reg_, hive, "SOFTWARE")) {
+                std::string text;
+                if (removal.RemoveOnce(hive, displayRoot, software, "Tarvo\\98", text) ==
+                    KeyRemoval::Result::Stopped) {
+                    return;  // the backup cannot take more: delete nothing more
+                }
+            }
         }
-    }
+    };
+    removeEach();
     backup.End();
 }
 
@@ -254,14 +281,16 @@ void modFennick::RemoveSuiteKeys(const std::string& commandLine) {
     for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
         const OpenRoot root(reg_, hive);
         if (!root.Opened()) continue;  // nothing is deleted in a hive whose root does not open
-        if (namesKey) {
-            reg_.RegDeleteTree(root.Handle(), "Software\\Tarvo", commandLine);
-            reg_.RegDeleteTree(root.Handle(), "Software\\Zelk", commandLine);
-        }
-        reg_.RegDeleteTree(root.Handle(), "Software\\Zelk Company", "");
-        if (hive == kHkeyLocalMachine) {
-            for (const char* uninstallKey : kUninstallKeys) {
-                reg_.RegDeleteTree(root.Handle(), uninstallKey, "");
+        for (const std::string& software : SoftwareKeys(reg_, hive, "Software")) {
+            if (namesKey) {
+                reg_.RegDeleteTree(root.Handle(), software + "\\Tarvo", commandLine);
+                reg_.RegDeleteTree(root.Handle(), software + "\\Zelk", commandLine);
+            }
+            reg_.RegDeleteTree(root.Handle(), software + "\\" + kCompanyKey, "");
+            if (hive == kHkeyLocalMachine) {
+                for (const char* uninstallKey : kUninstallKeys) {
+                    reg_.RegDeleteTree(root.Handle(), software + "\\" + uninstallKey, "");
+                }
             }
         }
     }

@@ -141,6 +141,29 @@ TEST_F(RemovalTest, ATypeLibraryIdThatWouldAddressTheBranchItselfDeletesNothing)
     EXPECT_EQ(File(), kHeader);
 }
 
+TEST_F(RemovalTest, AFindOfThe32BitNodeIsBackedUpAndRemovedByItsPathInThe64BitView) {
+    registry.SetWow64Node(true);
+    AddClassKey("CLSID\\{C}", "64-bit class");
+    AddClassKey("Wow6432Node\\CLSID\\{C}", "32-bit class");
+    AddClassKey("Wow6432Node\\Interface\\{I}", "iface");
+    AddClassKey("Wow6432Node\\Acme.Doc", "progid");
+    fennick.FoundKeys = {{cleaner::kClassBranch32, "", "{C}", ""},
+                         {cleaner::kInterfaceBranch32, "", "{I}", ""},
+                         {"Wow6432Node\\Acme.Doc", "", "", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_TRUE(ClassKeyExists("CLSID\\{C}"));
+    EXPECT_FALSE(ClassKeyExists("Wow6432Node\\CLSID\\{C}"));
+    EXPECT_FALSE(ClassKeyExists("Wow6432Node\\Interface\\{I}"));
+    EXPECT_FALSE(ClassKeyExists("Wow6432Node\\Acme.Doc"));
+    EXPECT_TRUE(ClassKeyExists("Wow6432Node\\CLSID"));
+    EXPECT_THAT(view.keywords, ElementsAre("{C}", "{I}", "Wow6432Node\\Acme.Doc"));
+    EXPECT_EQ(File(), kHeader + Block("HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{C}", "32-bit class") +
+                          Block("HKEY_CLASSES_ROOT\\Wow6432Node\\INTERFACE\\{I}", "iface") +
+                          Block("HKEY_CLASSES_ROOT\\Wow6432Node\\Acme.Doc", "progid"));
+}
+
 // --- The backup
 
 TEST_F(RemovalTest, TwoRecordsForOneKeyBackItUpOnce) {
@@ -327,6 +350,22 @@ TEST_F(RemoveSettingsTest, WithoutKeyRemovalAnOldFileIsReplacedWithTheClassesHea
     EXPECT_TRUE(startNewFile);
 }
 
+TEST_F(RemoveSettingsTest, The32BitNodeOfTheMachineGetsABlockOfItsOwn) {
+    registry.SetWow64Node(true);
+    registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Wow6432Node\\Tarvo\\98", "Path", "c:\\t32");
+    registry.SetString(kHkeyLocalMachine, "SOFTWARE\\Wow6432Node\\Tarvo\\97", "Keep", "yes");
+    bool startNewFile = true;
+
+    fennick.RemoveSettings(kBackup, startNewFile);
+
+    EXPECT_EQ(File(), kHeader + kMachineBlock +
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tarvo\\98]\r\n"
+                          "\"Path\"=\"c:\\\\t32\"\r\n\r\n" +
+                          kUserBlock);
+    EXPECT_FALSE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Wow6432Node\\Tarvo\\98"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, "SOFTWARE\\Wow6432Node\\Tarvo\\97"));
+}
+
 TEST_F(RemoveSettingsTest, MissingSettingsKeysGiveTwoEmptyLines) {
     bool startNewFile = true;
     fennick.RemoveSettings(kBackup, startNewFile);
@@ -412,6 +451,31 @@ TEST_F(RemoveSuiteKeysTest, DeletesTheTableInOrderAndTheUninstallKeysOnlyForTheM
     EXPECT_THAT(view.messages, IsEmpty());
     EXPECT_EQ(commit.commits, 1);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(RemoveSuiteKeysTest, TheMachinesKeysGoInBothNodesTheUsersOnce) {
+    registry.SetWow64Node(true);
+    const std::string uninstall = "Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    for (const char* path : {"Tarvo\\My App", "Tarvo\\Other", "Zelk\\My App", "Zelk Company\\Sub"}) {
+        registry.SetString(kHkeyLocalMachine, std::string("Software\\Wow6432Node\\") + path, "", "x");
+    }
+    registry.SetString(kHkeyLocalMachine, "Software\\Wow6432Node\\" + uninstall + "TarvoNexbay 98",
+                       "", "x");
+
+    fennick.RemoveSuiteKeys("My App");
+
+    const std::string node = "Software\\Wow6432Node\\";
+    EXPECT_THAT(RootDeletes(),
+                ElementsAre("Software\\Tarvo\\My App", "Software\\Zelk\\My App",
+                            "Software\\Zelk Company", "Software\\Tarvo\\My App",
+                            "Software\\Zelk\\My App", "Software\\Zelk Company",
+                            "Software\\" + uninstall + "TarvoNexbay",
+                            "Software\\" + uninstall + "TarvoNexbay 98",
+                            "Software\\" + uninstall + "Tarvo Nexbay 1.0", node + "Tarvo\\My App",
+                            node + "Zelk\\My App", node + "Zelk Company",
+                            node + uninstall + "TarvoNexbay 98"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyLocalMachine, node + "Tarvo\\Other"));
+    EXPECT_THAT(view.messages, IsEmpty());
 }
 
 TEST_F(RemoveSuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole) {

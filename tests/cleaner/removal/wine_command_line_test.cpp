@@ -1,12 +1,15 @@
-// sorvel with a command line on a prefix that wineboot made and that holds the suite's keys,
-// against a copy of that prefix from which Wine's own `reg delete` took the keys the suite's
-// settings table lists: Wine must see the two registries alike.
+// sorvel with a command line on a 64-bit prefix that wineboot made and that holds the suite's
+// keys in both nodes (imported by Wine's regedit, and by `reg import /reg:32` as a 32-bit
+// installer writes them), against a copy of that prefix from which Wine's own `reg delete` took
+// the keys the suite's settings table lists, with /reg:64 and /reg:32: Wine must see the two
+// registries alike.
 #include "run_program.h"
 #include "tests/support/wine.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,8 +38,9 @@ std::string SuiteKeys() {
     return text;
 }
 
-// The keys the settings table names for the command line "My App", in its order.
-std::vector<std::string> TableKeys() {
+// Wine's reg delete of the keys the settings table names for the command line "My App", in
+// its order: those of HKEY_LOCAL_MACHINE in each view, those of HKEY_CURRENT_USER (one view).
+std::string TableDeletes() {
     std::vector<std::string> keys;
     for (const std::string hive : {"HKCU", "HKLM"}) {
         keys.push_back(hive + "\\Software\\Tarvo\\My App");
@@ -46,7 +50,20 @@ std::vector<std::string> TableKeys() {
     for (const char* name : {"TarvoNexbay", "TarvoNexbay 98", "Tarvo Nexbay 1.0"}) {
         keys.push_back("HKLM\\" + kUninstall + name);
     }
-    return keys;
+    std::string batch = "@echo off\r\n";
+    for (const char* view : {"/reg:64", "/reg:32"}) {
+        for (const std::string& key : keys) {
+            if (key.rfind("HKCU", 0) == 0 && std::string(view) == "/reg:32") continue;
+            batch += "reg delete \"" + key + "\" /f " + view + "\r\nif errorlevel 1 exit /b 1\r\n";
+        }
+    }
+    return batch;
+}
+
+// A file of the test's folder as Wine names it.
+std::string WinePath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
 }
 
 struct TempFolder {
@@ -64,6 +81,10 @@ TEST(WineCommandLineTest, RemovesWhatWinesRegDeleteRemoves) {
     testsupport::WinePrefix sorvelPrefix;
     testsupport::RegImport(sorvelPrefix.Path(), SuiteKeys());
     const TempFolder folder;
+    testsupport::WriteFile(folder.path + "/suite.reg", SuiteKeys());
+    const testsupport::WineResult imported = testsupport::RunWine(
+        sorvelPrefix.Path(), {"reg", "import", WinePath(folder.path + "/suite.reg"), "/reg:32"});
+    ASSERT_EQ(imported.status, 0) << imported.output;
     const std::string wineDeleted = sorvelPrefix.CopyTo(folder.path);
 
     const ProgramResult result =
@@ -73,11 +94,10 @@ TEST(WineCommandLineTest, RemovesWhatWinesRegDeleteRemoves) {
     EXPECT_EQ(result.status, 0) << result.errors;
     EXPECT_EQ(result.errors, "");
 
-    for (const std::string& key : TableKeys()) {
-        const testsupport::WineResult deleted =
-            testsupport::RunWine(wineDeleted, {"reg", "delete", key, "/f"});
-        ASSERT_EQ(deleted.status, 0) << key << ": " << deleted.output;
-    }
+    testsupport::WriteFile(folder.path + "/delete.bat", TableDeletes());
+    const testsupport::WineResult deleted =
+        testsupport::RunWine(wineDeleted, {"cmd", "/c", WinePath(folder.path + "/delete.bat")});
+    ASSERT_EQ(deleted.status, 0) << deleted.output;
 
     for (const char* key : {"HKCU\\Software", "HKLM\\Software"}) {
         const std::string bySorvel = testsupport::RegExport(sorvelPrefix.Path(), key);
@@ -87,6 +107,12 @@ TEST(WineCommandLineTest, RemovesWhatWinesRegDeleteRemoves) {
         EXPECT_THAT(bySorvel, HasSubstr("\\Software\\Zelk\\My Apps]"));
         EXPECT_THAT(bySorvel, Not(HasSubstr("Zelk Company")));
         EXPECT_THAT(bySorvel, Not(HasSubstr("\\Software\\Tarvo\\My App]")));
+        if (std::string(key) == "HKLM\\Software") {
+            const std::string node = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\";
+            EXPECT_THAT(bySorvel, HasSubstr(node + "Tarvo\\Other]"));
+            EXPECT_THAT(bySorvel, Not(HasSubstr(node + "Tarvo\\My App]")));
+            EXPECT_THAT(bySorvel, Not(HasSubstr(node + kUninstall + "TarvoNexbay 98]")));
+        }
     }
     // The uninstall keys are looked for in HKEY_LOCAL_MACHINE only.
     EXPECT_TRUE(testsupport::RegKeyExists(sorvelPrefix.Path(), "HKCU\\" + kUninstall + "TarvoNexbay"));

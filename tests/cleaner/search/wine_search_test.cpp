@@ -1,15 +1,21 @@
-// The keyword list and the four searches on a real Wine prefix: a prefix made by wineboot, a
-// small suite of classes, interfaces and type libraries imported with Wine's regedit, loaded
-// through the Wine-prefix store. The expected records were worked out by hand from the search
-// rules; Wine's own hundreds of registrations around them must add nothing.
+// The keyword list, the four searches and a whole run on a real Wine prefix: a 64-bit prefix made
+// by wineboot holding two small suites of classes, interfaces and type libraries, one imported
+// with Wine's regedit into the 64-bit node, one as a 32-bit installer writes it (reg import
+// /reg:32) with a few keys of its own in the 64-bit node, loaded through the Wine-prefix store.
+// The expected records were worked out by hand from the search rules; Wine's own hundreds of
+// registrations around them (and its link keys) must add nothing.
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
 #include "platform/registry/wine_store.h"
 #include "tests/cleaner/search/fake_view.h"
 #include "tests/support/wine.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,7 @@ namespace {
 #define C1 "{5A0F0001-7E11-4C2B-9A10-0000000000C1}"
 #define C2 "{5A0F0002-7E11-4C2B-9A10-0000000000C2}"
 #define C3 "{5A0F0003-7E11-4C2B-9A10-0000000000C3}"
+#define CD "{5A0F0DA5-7E11-4C2B-9A10-0000000000C4}"
 #define I1 "{5A0F1001-7E11-4C2B-9A10-0000000000A1}"
 #define I2 "{5A0F1002-7E11-4C2B-9A10-0000000000A2}"
 #define I3 "{5A0F1003-7E11-4C2B-9A10-0000000000A3}"
@@ -68,13 +75,113 @@ const char kSuite[] =
     CLASSES "TypeLib\\" LB "\\1.0]\r\n@=\"Viewer Types\"\r\n\r\n"
     CLASSES "TypeLib\\" LB "\\1.0\\0\\win64]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\viewer64.tlb\"\r\n\r\n"
     CLASSES "TypeLib\\" LC "\\2.0]\r\n@=\"Extra Types\"\r\n\r\n"
-    CLASSES "TypeLib\\" LC "\\2.0\\0\\win32]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\extra.tlb\"\r\n\r\n";
+    CLASSES "TypeLib\\" LC "\\2.0\\0\\win32]\r\n@=\"C:\\\\Program Files\\\\Zelbrin\\\\extra.tlb\"\r\n\r\n"
+    // A class whose TypeLib value names no type library.
+    CLASSES "CLSID\\" CD "]\r\n@=\"Dashlib Widget\"\r\n\r\n"
+    CLASSES "CLSID\\" CD "\\TypeLib]\r\n@=\"-\"\r\n\r\n";
 
-TEST(WineSearch, FindsTheImportedSuiteAndNothingOfWinesOwn) {
-    testsupport::WinePrefix prefix;
-    testsupport::RegImport(prefix.Path(), kSuite);
-    testsupport::WaitForWineServer(prefix.Path());
+// The second suite, Nexbay by Tarvo, as its 32-bit installer writes it: in the 32-bit view.
+#define N1 "{5A0F0E01-7E11-4C2B-9A10-0000000000D1}"
+#define N2 "{5A0F0E02-7E11-4C2B-9A10-0000000000D2}"
+#define NI "{5A0F0E03-7E11-4C2B-9A10-0000000000D3}"
+#define NL "{5A0F0E04-7E11-4C2B-9A10-0000000000D4}"
 
+const char kSuite32[] =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Nexbay.Document]\r\n@=\"Nexbay Document\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Nexbay.Document\\CLSID]\r\n@=\"" N1 "\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N1 "]\r\n@=\"Nexbay Document Class\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N1 "\\InprocServer32]\r\n"
+    "@=\"C:\\\\Program Files\\\\Tarvo\\\\nexbay.dll\"\r\n\"ThreadingModel\"=\"Apartment\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N1 "\\ProgID]\r\n@=\"Nexbay.Document\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N1 "\\TypeLib]\r\n@=\"" NL "\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Interface\\" NI "]\r\n@=\"INexbayDocument\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Interface\\" NI "\\TypeLib]\r\n@=\"" NL "\"\r\n\"Version\"=\"1.0\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\TypeLib\\" NL "\\1.0]\r\n@=\"Nexbay Types\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\TypeLib\\" NL "\\1.0\\0\\win32]\r\n"
+    "@=\"C:\\\\Program Files\\\\Tarvo\\\\nexbay.tlb\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Tarvo\\98]\r\n\"Path\"=\"C:\\\\Tarvo\"\r\n"
+    "\"Seats\"=dword:00000005\r\n\"Key\"=hex:01,02,03\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Tarvo\\98\\Empty]\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Tarvo\\97]\r\n\"Keep\"=\"yes\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarvoNexbay 98]\r\n"
+    "\"DisplayName\"=\"Tarvo Nexbay 98\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Tarvo\\98]\r\n\"Window\"=dword:00000078\r\n\r\n";
+
+// And what it put in the 64-bit node: a shell extension and its ProgID, and 64-bit settings.
+const char kSuite64[] =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\Nexbay.Shell]\r\n@=\"Nexbay Shell\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N2 "]\r\n@=\"Nexbay Shell Extension\"\r\n\r\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\" N2 "\\InprocServer32]\r\n"
+    "@=\"C:\\\\Program Files\\\\Tarvo\\\\nexshell64.dll\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Tarvo\\98]\r\n\"Path64\"=\"C:\\\\Tarvo64\"\r\n\r\n";
+
+// Texts in the paths of the second suite's keys, and of no other key.
+const char* const kSuite32Markers[] = {"{5a0f0e0", "nexbay.", "\\tarvo\\98"};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A reg export without the blocks of the second suite's keys.
+std::string WithoutSuite(const std::string& exported) {
+    std::string kept;
+    std::size_t begin = 0;
+    while (begin < exported.size()) {
+        std::size_t end = exported.find("\r\n[", begin);
+        end = end == std::string::npos ? exported.size() : end + 2;
+        const std::string block = exported.substr(begin, end - begin);
+        const std::string path = Lower(block.substr(0, block.find('\n')));
+        if (std::none_of(std::begin(kSuite32Markers), std::end(kSuite32Markers),
+                         [&](const char* m) { return path.find(m) != std::string::npos; })) {
+            kept += block;
+        }
+        begin = end;
+    }
+    return kept;
+}
+
+// The blocks of Wine's link keys in a registry file.
+std::vector<std::string> LinkBlocks(const std::string& file) {
+    std::vector<std::string> links;
+    std::size_t begin = 0;
+    while (begin < file.size()) {
+        std::size_t end = file.find("\n\n[", begin);
+        end = end == std::string::npos ? file.size() : end + 1;
+        const std::string block = file.substr(begin, end - begin);
+        if (block.find("\n#link\n") != std::string::npos) links.push_back(block);
+        begin = end;
+    }
+    return links;
+}
+
+// One prefix for the whole program: Wine starts cost seconds.
+class WineSearch : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        prefix_ = new testsupport::WinePrefix;
+        testsupport::RegImport(prefix_->Path(), kSuite);
+        testsupport::RegImport(prefix_->Path(), kSuite64);
+        const std::string file = prefix_->File("suite32.reg");
+        testsupport::WriteFile(file, kSuite32);
+        const testsupport::WineResult imported =
+            testsupport::RunWine(prefix_->Path(), {"reg", "import", "Z:" + file, "/reg:32"});
+        ASSERT_EQ(imported.status, 0) << imported.output;
+    }
+    static void TearDownTestSuite() {
+        delete prefix_;
+        prefix_ = nullptr;
+    }
+    static testsupport::WinePrefix* prefix_;
+};
+
+testsupport::WinePrefix* WineSearch::prefix_ = nullptr;
+
+TEST_F(WineSearch, FindsTheImportedSuiteAndNothingOfWinesOwn) {
+    const testsupport::WinePrefix& prefix = *prefix_;
     auto store = platform::WinePrefixStore::Open(prefix.Path());
     FakeView view;
     modRegFuncs reg(store->Registry(), view);
@@ -140,5 +247,79 @@ TEST(WineSearch, FindsTheImportedSuiteAndNothingOfWinesOwn) {
     EXPECT_GT(classes, 300);  // a fresh Wine 8 prefix registers some 600 classes
 }
 
+
+TEST_F(WineSearch, AClassWhoseTypeLibIsNoGuidBringsInNoInterfaceOfWines) {
+    // Wine's own interfaces name their libraries by GUIDs, each holding hyphens.
+    auto store = platform::WinePrefixStore::Open(prefix_->Path());
+    FakeView view;
+    modRegFuncs reg(store->Registry(), view);
+    modFennick fennick(reg, view);
+    fennick.Keywords = {{"Dashlib", ""}};
+    fennick.SearchClassIds();
+    fennick.SearchInterfaces();
+    fennick.SearchTypeLibs();
+    ASSERT_EQ(fennick.FoundKeys.size(), 1u);
+    EXPECT_EQ(fennick.FoundKeys[0].TypeLibId, "-");
+}
+
+TEST_F(WineSearch, AWholeRunRemovesTheSuiteFromBothNodesAndRegeditRestoresIt) {
+    const std::string prefix = prefix_->Path();
+    const std::string machineBefore = testsupport::RegExport(prefix, "HKLM\\Software");
+    const std::string userBefore = testsupport::RegExport(prefix, "HKCU\\Software");
+    const std::vector<std::string> linksBefore =
+        LinkBlocks(testsupport::ReadFile(prefix_->File("system.reg")));
+    ASSERT_GT(linksBefore.size(), 40u);  // a fresh 64-bit prefix has some fifty
+    const std::string backup = prefix_->File("taDeletedRegKeys.reg");
+    {
+        auto store = platform::WinePrefixStore::Open(prefix);
+        FakeView view;
+        modRegFuncs reg(store->Registry(), view);
+
+        // The 32-bit node's AppId, Protocols and TypeLib are links to the 64-bit keys.
+        modFennick links(reg, view);
+        links.Keywords = {{"AppID", ""}, {"Protocols", ""}, {"TypeLib", ""}};
+        links.SearchRootKeys();
+        std::vector<std::string> linkFinds;
+        for (const FoundKey& k : links.FoundKeys) linkFinds.push_back(k.Branch);
+        EXPECT_EQ(linkFinds, (std::vector<std::string>{"AppID", "PROTOCOLS", "Scriptlet.TypeLib",
+                                                       "Typelib"}));
+
+        modFennick fennick(reg, view);
+        const std::string keywordFile = prefix_->File("taRegKeywords.txt");
+        testsupport::WriteFile(keywordFile, "Nexbay\r\nTarvo\r\n");
+        ASSERT_TRUE(fennick.LoadKeywords(keywordFile));
+        fennick.SearchRootKeys();
+        fennick.SearchClassIds();
+        fennick.SearchInterfaces();
+        fennick.SearchTypeLibs();
+        std::set<std::string> keys;
+        for (const FoundKey& k : fennick.FoundKeys) {
+            keys.insert(k.Branch + k.SubKey + (k.Branch == kTypeLibBranch ? k.TypeLibId : ""));
+        }
+        EXPECT_EQ(keys, (std::set<std::string>{"CLSID\\" N2, "Nexbay.Shell", "TYPELIB\\" NL,
+                                               "Wow6432Node\\CLSID\\" N1,
+                                               "Wow6432Node\\INTERFACE\\" NI,
+                                               "Wow6432Node\\Nexbay.Document"}));
+
+        fennick.RemoveFoundKeys(backup);
+        bool startNewFile = false;
+        fennick.RemoveSettings(backup, startNewFile);
+        store->Save();
+        EXPECT_EQ(view.Matching("message:"), std::vector<std::string>{});
+    }
+    const std::string backupText = testsupport::ReadFile(backup);
+    EXPECT_THAT(backupText, ::testing::HasSubstr("\r\n[HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\" N1 "]\r\n"));
+    EXPECT_THAT(backupText, ::testing::HasSubstr("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tarvo\\98]\r\n"));
+
+    EXPECT_EQ(LinkBlocks(testsupport::ReadFile(prefix_->File("system.reg"))), linksBefore);
+    EXPECT_EQ(testsupport::RegExport(prefix, "HKLM\\Software"), WithoutSuite(machineBefore));
+    EXPECT_EQ(testsupport::RegExport(prefix, "HKCU\\Software"), WithoutSuite(userBefore));
+
+    const testsupport::WineResult restored =
+        testsupport::RunWine(prefix, {"regedit", "/s", "Z:" + backup});
+    ASSERT_EQ(restored.status, 0) << restored.output;
+    EXPECT_EQ(testsupport::RegExport(prefix, "HKLM\\Software"), machineBefore);
+    EXPECT_EQ(testsupport::RegExport(prefix, "HKCU\\Software"), userBefore);
+}
 }  // namespace
 }  // namespace cleaner::testing

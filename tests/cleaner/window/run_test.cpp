@@ -146,8 +146,8 @@ TEST_F(RunTest, BothOkRemovesKeysThenAppendsSettingsToTheSameBackup) {
                 ElementsAre(runtext::kSearchStarted, runtext::kSearchCompleted,
                             runtext::kRemoveKeysStarted, runtext::kRemoveKeysCompleted,
                             runtext::kRemoveSettingsStarted, runtext::kRemoveSettingsCompleted));
-    EXPECT_THAT(window.hives, ElementsAre(runtext::kHiveRoot, runtext::kHiveClsid,
-                                          runtext::kHiveInterface, runtext::kHiveTypeLib));
+    EXPECT_THAT(window.hives, ElementsAre(kHiveClassesRoot, kHiveClsid, kHiveInterface,
+                                          kHiveTypeLib));
     EXPECT_THAT(window.questions,
                 ElementsAre(runtext::kAskRemoveKeys, runtext::kAskRemoveSettings));
     EXPECT_EQ(window.text1, kTime);

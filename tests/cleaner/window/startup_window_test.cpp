@@ -129,7 +129,8 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
               0);
     // Wine reads the prefix once (and completes it, as on a user's first start), so the run below
     // works on files that Wine itself wrote.
-    const std::string classKey = std::string("HKEY_CLASSES_ROOT\\CLSID\\") + kLedgerClsid;
+    // The demo's suite was installed by a 32-bit installer: its classes are in the 32-bit node.
+    const std::string classKey = std::string("HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\") + kLedgerClsid;
     const std::string libKey = std::string("HKEY_CLASSES_ROOT\\TypeLib\\") + kLibid;
     const std::string settingsKey = "HKEY_CURRENT_USER\\Software\\Tarvo\\98";
     const std::string classBefore = testsupport::RegExport(prefix, classKey);
@@ -150,11 +151,12 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     // Saved by the end of the program: the suite is gone, other software stays.
     const std::string system = testsupport::ReadFile(prefix + "/system.reg");
     const std::string user = testsupport::ReadFile(prefix + "/user.reg");
-    EXPECT_FALSE(HasBlock(system, "Software\\\\Classes\\\\Tarvo.Ledger"));
-    EXPECT_FALSE(HasBlock(system, std::string("Software\\\\Classes\\\\CLSID\\\\") + kLedgerClsid));
+    EXPECT_FALSE(HasBlock(system, "Software\\\\Classes\\\\Wow6432Node\\\\Tarvo.Ledger"));
+    EXPECT_FALSE(HasBlock(system, std::string("Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\") +
+                                      kLedgerClsid));
     EXPECT_TRUE(HasBlock(system, std::string("Software\\\\Classes\\\\CLSID\\\\") + kHelperClsid));
     EXPECT_TRUE(HasBlock(system, "Software\\\\Classes\\\\Orlen.Helper"));
-    EXPECT_TRUE(HasBlock(system, "Software\\\\Tarvo\\\\Shared"));
+    EXPECT_TRUE(HasBlock(system, "Software\\\\Wow6432Node\\\\Tarvo\\\\Shared"));
     EXPECT_THAT(user, Not(HasSubstr("Software\\\\Tarvo\\\\98")));
     EXPECT_FALSE(testsupport::RegKeyExists(prefix, classKey));
     EXPECT_FALSE(testsupport::RegKeyExists(prefix, settingsKey));
@@ -167,7 +169,7 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     EXPECT_EQ(testsupport::RegExport(prefix, classKey), classBefore);
     EXPECT_EQ(testsupport::RegExport(prefix, libKey), libBefore);
     EXPECT_EQ(testsupport::RegExport(prefix, settingsKey), settingsBefore);
-    EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Tarvo.Ledger"));
+    EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Wow6432Node\\Tarvo.Ledger"));
 
     testsupport::WaitForWineServer(prefix);
     testsupport::RemoveTree(folder);
@@ -194,11 +196,12 @@ TEST(StartupWindowDeathTest, CancelDuringTheRemovalKeepsEveryDeletedKeyInTheBack
     for (char& c : backup) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     // The suite's keys in HKEY_CLASSES_ROOT, as the prefix file and as the backup name them.
     const std::vector<std::pair<std::string, std::string>> keys = {
-        {"Tarvo.Invoice", "TARVO.INVOICE"},
-        {"Tarvo.Invoice.1", "TARVO.INVOICE.1"},
-        {"Tarvo.Ledger", "TARVO.LEDGER"},
-        {"Tarvo.Ledger.1", "TARVO.LEDGER.1"},
-        {std::string("CLSID\\\\") + kLedgerClsid, std::string("CLSID\\") + kLedgerClsid},
+        {"Wow6432Node\\\\Tarvo.Invoice", "WOW6432NODE\\TARVO.INVOICE"},
+        {"Wow6432Node\\\\Tarvo.Invoice.1", "WOW6432NODE\\TARVO.INVOICE.1"},
+        {"Wow6432Node\\\\Tarvo.Ledger", "WOW6432NODE\\TARVO.LEDGER"},
+        {"Wow6432Node\\\\Tarvo.Ledger.1", "WOW6432NODE\\TARVO.LEDGER.1"},
+        {std::string("Wow6432Node\\\\CLSID\\\\") + kLedgerClsid,
+         std::string("WOW6432NODE\\CLSID\\") + kLedgerClsid},
         {"TypeLib\\\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}\\\\1.0",
          "TYPELIB\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}"},
     };
