@@ -131,33 +131,18 @@ void DecodeUtf16(std::string_view bytes, bool bigEndian, NarrowText& out) {
     if (i < bytes.size()) out.Add(0, false);  // half a unit at the end
 }
 
-// Decodes UTF-8, refusing what is not: a stray or missing continuation byte, and the overlong
-// forms, which could otherwise smuggle in a character the bytes do not spell.
+// Decodes UTF-8; a byte that does not begin a whole, shortest-form sequence counts as no text
+// (an overlong form could otherwise smuggle in a character the bytes do not spell).
 void DecodeUtf8(std::string_view bytes, NarrowText& out) {
-    constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                             : lead < 0xF5 ? 4 : 0;
-        if (length == 0) {
+        char32_t character = 0;
+        if (platform::text::DecodeUtf8(bytes, i, character)) {
+            out.Add(character, true);
+        } else {
             out.Add(0, false);
             ++i;
-            continue;
         }
-        char32_t character = length == 1 ? lead : lead & (0x7Fu >> length);
-        bool valid = true;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
-            if ((next & 0xC0) != 0x80) {
-                valid = false;
-                length = k;
-                break;
-            }
-            character = character << 6 | (next & 0x3Fu);
-        }
-        out.Add(character, valid && character >= kLeast[length]);
-        i += length;
     }
 }
 
