@@ -40,7 +40,15 @@ int CompareNames(NameView a, NameView b) {
     if (a.narrow() && b.narrow()) {
         const auto* x = reinterpret_cast<const unsigned char*>(a.NarrowBytes());
         const auto* y = reinterpret_cast<const unsigned char*>(b.NarrowBytes());
-        for (std::size_t i = 0; i < common; ++i) {
+        // Siblings in a file often share a long start: step over it eight bytes at a time.
+        std::size_t i = 0;
+        for (; i + 8 <= common; i += 8) {
+            std::uint64_t wx, wy;
+            std::memcpy(&wx, x + i, 8);
+            std::memcpy(&wy, y + i, 8);
+            if (wx != wy) break;
+        }
+        for (; i < common; ++i) {
             if (x[i] == y[i]) continue;
             const char16_t lx = Lower(x[i]), ly = Lower(y[i]);
             if (lx != ly) return lx < ly ? -1 : 1;
@@ -175,12 +183,6 @@ void Tree::SetWideName(Key& key, NameView name) {
     const std::u16string_view stored = StoreName(name);
     ExtraOf(key).name = stored;
     key.wideName = true;
-}
-
-NameView Tree::Name(const Key& key) const {
-    if (key.wideName) return NameView(FindExtra(key)->name);
-    if (key.hasBlock) return NameView::Narrow(key.text + key.nameOffset, key.nameSize);
-    return NameView::Narrow(key.text, key.nameSize);
 }
 
 std::uint64_t Tree::Time(const Key& key) const {

@@ -32,14 +32,15 @@ struct Value {
 
 // A key name: UTF-16 units, or the bytes of a file's text where the name needed no escapes
 // (each byte, below 0x80, is one unit). Names compare without regard to case (CompareNames).
+// Sixteen bytes, so that it travels in registers.
 class NameView {
 public:
     NameView() = default;
-    NameView(std::u16string_view wide) : data_(wide.data()), size_(wide.size()) {}
+    NameView(std::u16string_view wide) : data_(wide.data()), size_(static_cast<std::uint32_t>(wide.size())) {}
     static NameView Narrow(const char* bytes, std::size_t size) {
         NameView name;
         name.data_ = bytes;
-        name.size_ = size;
+        name.size_ = static_cast<std::uint32_t>(size);
         name.narrow_ = true;
         return name;
     }
@@ -56,7 +57,7 @@ public:
 
 private:
     const void* data_ = nullptr;
-    std::size_t size_ = 0;
+    std::uint32_t size_ = 0;  // names are far shorter; a path of them too
     bool narrow_ = false;
 };
 
@@ -107,7 +108,10 @@ public:
     Key& Root(Hive hive) { return *roots_[static_cast<int>(hive)]; }
     const Key& Root(Hive hive) const { return *roots_[static_cast<int>(hive)]; }
 
-    NameView Name(const Key& key) const;
+    NameView Name(const Key& key) const {
+        if (key.wideName) return NameView(FindExtra(key)->name);
+        return NameView::Narrow(key.hasBlock ? key.text + key.nameOffset : key.text, key.nameSize);
+    }
     // The last write time (FILETIME): as set, else from the key's block, else that of its first
     // subkey (Wine gives a key that exists only through its subkeys the first one's time).
     std::uint64_t Time(const Key& key) const;

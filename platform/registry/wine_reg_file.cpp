@@ -3,6 +3,7 @@
 #include "platform/registry/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
@@ -156,17 +157,33 @@ std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16stri
     return next;
 }
 
+// The position of the first character from pos on that is `end`, a backslash or a byte of
+// UTF-8 (s.size() when none is), eight characters at a time.
+std::size_t FindSpecial(std::string_view s, std::size_t pos, char end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    const std::uint64_t ends = kOnes * static_cast<unsigned char>(end), backslashes = kOnes * '\\';
+    // Flags each zero byte; the lowest flag is exact, which is all that is used.
+    const auto zeroBytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+    for (; pos + 8 <= s.size(); pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + pos, 8);
+        if (const std::uint64_t special = (word & kHighs) | zeroBytes(word ^ ends) | zeroBytes(word ^ backslashes))
+            return pos + static_cast<std::size_t>(std::countr_zero(special)) / 8;
+    }
+    for (; pos < s.size(); ++pos) {
+        const auto c = static_cast<unsigned char>(s[pos]);
+        if (c == static_cast<unsigned char>(end) || c == '\\' || c >= 0x80) return pos;
+    }
+    return pos;
+}
+
 // Checks escaped text as Decode reads it, without keeping it: the common characters are
-// stepped over one by one, and only raw UTF-8 is decoded.
+// stepped over, and only raw UTF-8 is decoded.
 std::size_t SkipEscaped(std::string_view s, std::size_t pos, char end, std::string& why) {
     const auto stop = static_cast<unsigned char>(end);
-    while (pos < s.size()) {
+    while ((pos = FindSpecial(s, pos, end)) < s.size()) {
         const auto c = static_cast<unsigned char>(s[pos]);
         if (c == stop) return pos + 1;
-        if (c < 0x80 && c != '\\') {
-            ++pos;
-            continue;
-        }
         if (c == '\\') {
             if (pos + 1 >= s.size()) break;
             if (static_cast<unsigned char>(s[pos + 1]) < 0x80) {
@@ -192,8 +209,12 @@ void AppendUtf16Bytes(std::string& out, std::u16string_view units) {
     }
 }
 
+// Short prefixes, on every line: compared in place rather than through memcmp.
 bool StartsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
-    return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
+    if (s.size() - pos < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (s[pos + i] != prefix[i]) return false;
+    return true;
 }
 
 // Hex bytes separated by commas, continued on the next line after a backslash (Wine's parse_hex
@@ -351,9 +372,21 @@ std::uint64_t OptionTime(std::string_view line) {
 
 // Two names the same: the common case of the same bytes quickly, else letter case aside.
 bool SameName(NameView a, NameView b) {
-    if (a.narrow() && b.narrow() && a.size() == b.size() &&
-        std::memcmp(a.NarrowBytes(), b.NarrowBytes(), a.size()) == 0)
+    if (a.size() != b.size()) return false;
+    if (a.narrow() && b.narrow()) {
+        const char* x = a.NarrowBytes();
+        const char* y = b.NarrowBytes();
+        std::size_t i = 0;
+        for (; i + 8 <= a.size(); i += 8) {
+            std::uint64_t wx, wy;
+            std::memcpy(&wx, x + i, 8);
+            std::memcpy(&wy, y + i, 8);
+            if (wx != wy) return NamesEqual(a, b);
+        }
+        for (; i < a.size(); ++i)
+            if (x[i] != y[i]) return NamesEqual(a, b);
         return true;
+    }
     return NamesEqual(a, b);
 }
 
@@ -467,19 +500,17 @@ private:
     bool SplitPlainPath(std::string_view line, std::size_t& pos) {
         parts_.clear();
         std::size_t start = 1;
-        for (std::size_t i = 1; i < line.size(); ++i) {
+        for (std::size_t i = FindSpecial(line, 1, ']'); i < line.size(); i = FindSpecial(line, i, ']')) {
             const auto c = static_cast<unsigned char>(line[i]);
             if (c == ']') {
                 AddPart(line, start, i);
                 pos = i + 1;
                 return true;
             }
-            if (c >= 0x80) return false;
-            if (c == '\\') {
-                if (i + 1 >= line.size() || line[i + 1] != '\\') return false;
-                AddPart(line, start, i);
-                start = ++i + 1;
-            }
+            if (c >= 0x80 || i + 1 >= line.size() || line[i + 1] != '\\') return false;
+            AddPart(line, start, i);
+            i += 2;
+            start = i;
         }
         return false;
     }
