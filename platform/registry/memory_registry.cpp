@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -48,11 +49,11 @@ struct Place {
     bool operator==(const Place& other) const { return hive == other.hive && path == other.path; }
 };
 
-Place PlaceOf(const Key& key) {
+Place PlaceOf(const detail::Tree& tree, const Key& key) {
     std::vector<const Key*> chain;
     for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
-    Place place{key.hive, {}};
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) place.Append((*it)->name);
+    Place place{key.hive(), {}};
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) place.Append(tree.Name(**it).ToU16());
     return place;
 }
 
@@ -84,8 +85,13 @@ std::string WideData(DWORD type, std::string_view bytes) {
 // can hold one) becomes '?', as an unmappable character does: passed back to RegOpenKeyExA
 // the name would otherwise stop at the NUL and open the parent again, and a tree walk
 // would never end.
-std::string NarrowName(std::u16string_view name) {
-    std::string out = text::ToCp1252(name);
+std::string NarrowName(detail::NameView name) {
+    std::string out;
+    if (name.narrow()) {
+        out.assign(name.NarrowBytes(), name.size());  // ASCII already
+    } else {
+        out = text::ToCp1252(std::u16string_view(name.WideUnits(), name.size()));
+    }
     for (char& c : out)
         if (c == '\0') c = '?';
     return out;
@@ -148,8 +154,8 @@ struct MemoryRegistry::State {
 
     // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes.
     Key* ClassesRoot() {
-        Key* software = tree.FindChild(tree.Root(Hive::kMachine), u"Software");
-        return software ? tree.FindChild(*software, u"Classes") : nullptr;
+        Key* software = tree.FindChild(tree.Root(Hive::kMachine), std::u16string_view(u"Software"));
+        return software ? tree.FindChild(*software, std::u16string_view(u"Classes")) : nullptr;
     }
 
     LONG Resolve(HKEY handle, Key*& key) {
@@ -168,11 +174,11 @@ struct MemoryRegistry::State {
     }
 
     // Walks a narrow relative path; 2 when a component is missing.
-    static LONG Walk(Key& base, const char* subKey, Key*& key) {
+    LONG Walk(Key& base, const char* subKey, Key*& key) const {
         key = &base;
         if (!subKey) return kErrorSuccess;
         for (const std::u16string& part : SplitPath(subKey)) {
-            key = detail::Tree::FindChild(*key, part);
+            key = tree.FindChild(*key, std::u16string_view(part));
             if (!key) return kErrorFileNotFound;
         }
         return kErrorSuccess;
@@ -185,8 +191,8 @@ struct MemoryRegistry::State {
         return place;
     }
 
-    static Place PlaceBelow(const Key& base, const char* subKey) {
-        Place place = PlaceOf(base);
+    Place PlaceBelow(const Key& base, const char* subKey) const {
+        Place place = PlaceOf(tree, base);
         if (subKey)
             for (const std::u16string& part : SplitPath(subKey)) place.Append(part);
         return place;
@@ -206,12 +212,12 @@ struct MemoryRegistry::State {
     }
 
     Key& MakeChild(Key& parent, std::u16string_view name) {
-        const std::size_t before = parent.subkeys.size();
+        const std::size_t before = parent.subkeyCount;
         Key& child = tree.Child(parent, name);
-        if (parent.subkeys.size() != before) {
-            child.time = detail::NowFiletime();
+        if (parent.subkeyCount != before) {
+            tree.SetTime(child, detail::NowFiletime());
             tree.Change(child);
-            tree.MarkChanged(child.hive);
+            tree.MarkChanged(child.hive());
         }
         return child;
     }
@@ -222,8 +228,8 @@ struct MemoryRegistry::State {
         return *key;
     }
 
-    Value* FindValue(Key& key, std::u16string_view name) {
-        for (Value& v : tree.Values(key))
+    const Value* FindValue(const Key& key, std::u16string_view name) const {
+        for (const Value& v : tree.Values(key))
             if (text::NamesEqual(v.name, name)) return &v;
         return nullptr;
     }
@@ -234,6 +240,11 @@ MemoryRegistry::~MemoryRegistry() = default;
 
 detail::Tree& MemoryRegistry::Tree() { return state_->tree; }
 
+void MemoryRegistry::SwapTree(detail::Tree& keys) {
+    state_->tree.Swap(keys);
+    state_->handles.clear();
+}
+
 void MemoryRegistry::CreateKey(HKEY root, std::string_view path) { state_->Build(root, path); }
 
 void MemoryRegistry::SetValue(HKEY root, std::string_view path, std::string_view name, DWORD type,
@@ -241,11 +252,12 @@ void MemoryRegistry::SetValue(HKEY root, std::string_view path, std::string_view
     Key& key = state_->Build(root, path);
     std::vector<Value>& values = state_->tree.Change(key);
     const std::u16string wideName = text::FromCp1252(name);
-    Value* existing = state_->FindValue(key, wideName);
-    if (!existing) existing = &values.emplace_back(Value{wideName, type, {}});
+    auto existing = std::find_if(values.begin(), values.end(),
+                                 [&](const Value& v) { return text::NamesEqual(v.name, wideName); });
+    if (existing == values.end()) existing = values.insert(values.end(), Value{wideName, type, {}});
     existing->type = type;
     existing->data = WideData(type, bytes);
-    state_->tree.MarkChanged(key.hive);
+    state_->tree.MarkChanged(key.hive());
 }
 
 void MemoryRegistry::SetString(HKEY root, std::string_view path, std::string_view name,
@@ -267,7 +279,7 @@ bool MemoryRegistry::KeyExists(HKEY root, std::string_view path) const {
     if (!State::IsRoot(root) || state_->Resolve(root, base) != kErrorSuccess) return false;
     const std::string text(path);
     Key* key = nullptr;
-    return State::Walk(*base, text.c_str(), key) == kErrorSuccess;
+    return state_->Walk(*base, text.c_str(), key) == kErrorSuccess;
 }
 
 void MemoryRegistry::FailOpen(HKEY root, std::string_view path, LONG code) {
@@ -295,10 +307,10 @@ LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, H
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     if (!state_->openFaults.empty())
-        if (auto* fault = State::Find(state_->openFaults, State::PlaceBelow(*base, subKey)))
+        if (auto* fault = State::Find(state_->openFaults, state_->PlaceBelow(*base, subKey)))
             return fault->code;
     Key* target = nullptr;
-    if (LONG rc = State::Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
     HKEY handle = state_->nextHandle;
     while (state_->handles.count(handle) || State::IsRoot(handle) || handle == 0) handle += 4;
     state_->nextHandle = handle + 4;
@@ -327,19 +339,21 @@ LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nam
     Key* parent = nullptr;
     if (LONG rc = state_->Resolve(key, parent); rc != kErrorSuccess) return rc;
     if (!state_->enumFaults.empty()) {
-        const Place place = PlaceOf(*parent);
+        const Place place = PlaceOf(state_->tree, *parent);
         for (const State::Fault& f : state_->enumFaults)
             if (f.index == index && f.place == place) return f.code;
     }
-    if (index >= parent->subkeys.size()) return kErrorNoMoreItems;
-    const Key& sub = *parent->subkeys[index];
-    if (LONG rc = CopyEnumName(NarrowName(sub.name), name, nameSize, false); rc != kErrorSuccess)
+    if (index >= parent->subkeyCount) return kErrorNoMoreItems;
+    const Key& sub = *parent->subkeyData[index];
+    if (LONG rc = CopyEnumName(NarrowName(state_->tree.Name(sub)), name, nameSize, false);
+        rc != kErrorSuccess)
         return rc;
     if (className && classSize && *classSize > 0) {
-        const std::string cls = sub.className ? text::ToCp1252(*sub.className) : std::string();
-        if (LONG rc = CopyName(cls, className, classSize); rc != kErrorSuccess) return rc;
+        const std::optional<std::u16string> cls = state_->tree.ClassName(sub);
+        if (LONG rc = CopyName(cls ? text::ToCp1252(*cls) : std::string(), className, classSize); rc != kErrorSuccess)
+            return rc;
     }
-    if (lastWriteTime) *lastWriteTime = sub.time;
+    if (lastWriteTime) *lastWriteTime = state_->tree.Time(sub);
     return kErrorSuccess;
 }
 
@@ -350,7 +364,8 @@ LONG MemoryRegistry::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nam
     const std::vector<Value>& values = state_->tree.Values(*target);
     if (index >= values.size()) return kErrorNoMoreItems;
     const Value& value = values[index];
-    if (LONG rc = CopyEnumName(NarrowName(value.name), name, nameSize, true); rc != kErrorSuccess)
+    if (LONG rc = CopyEnumName(NarrowName(detail::NameView(value.name)), name, nameSize, true);
+        rc != kErrorSuccess)
         return rc;
     return CopyData(value, type, data, dataSize);
 }
@@ -359,18 +374,18 @@ LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
-    if (LONG rc = State::Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
     if (!state_->deleteFaults.empty())
-        if (auto* fault = State::Find(state_->deleteFaults, PlaceOf(*target))) return fault->code;
+        if (auto* fault = State::Find(state_->deleteFaults, PlaceOf(state_->tree, *target))) return fault->code;
     // A predefined root or a hive's top cannot be deleted, nor a key that still has subkeys.
-    if (!target->parent || (target == base && State::IsRoot(key)) || !target->subkeys.empty())
+    if (!target->parent || (target == base && State::IsRoot(key)) || target->subkeyCount != 0)
         return kErrorAccessDenied;
     Key& parent = *target->parent;
     state_->tree.Unlink(*target);
     // Wine stamps the parent with the time of the deletion, and writes it anew.
     state_->tree.Change(parent);
-    parent.time = detail::NowFiletime();
-    state_->tree.MarkChanged(parent.hive);
+    state_->tree.SetTime(parent, detail::NowFiletime());
+    state_->tree.MarkChanged(parent.hive());
     return kErrorSuccess;
 }
 
@@ -393,9 +408,9 @@ bool NarrowExact(char16_t unit) {
 }
 
 // A name holding a NUL comes out with '?' (NarrowName).
-bool NarrowNameExact(std::u16string_view name) {
-    for (const char16_t unit : name)
-        if (unit == 0 || !NarrowExact(unit)) return false;
+bool NarrowNameExact(detail::NameView name) {
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (name[i] == 0 || !NarrowExact(name[i])) return false;
     return true;
 }
 
@@ -421,10 +436,10 @@ LONG MemoryRegistry::QueryNarrowLoss(HKEY key, DWORD* loss) {
     Key* target = nullptr;
     if (LONG rc = state_->Resolve(key, target); rc != kErrorSuccess) return rc;
     *loss = 0;
-    for (const Key* sub : target->subkeys)
-        if (!NarrowNameExact(sub->name)) *loss |= kNarrowNamesInexact;
+    for (const Key* sub : target->Subkeys())
+        if (!NarrowNameExact(state_->tree.Name(*sub))) *loss |= kNarrowNamesInexact;
     for (const Value& value : state_->tree.Values(*target)) {
-        if (!NarrowNameExact(value.name)) *loss |= kNarrowNamesInexact;
+        if (!NarrowNameExact(detail::NameView(value.name))) *loss |= kNarrowNamesInexact;
         if (!NarrowDataExact(value)) *loss |= kNarrowTextInexact;
     }
     return kErrorSuccess;
@@ -445,11 +460,13 @@ void MemoryRegistry::SetStringW(HKEY root, std::u16string_view path, std::u16str
     }
     bytes.append(2, '\0');
     std::vector<Value>& values = state_->tree.Change(*key);
-    Value* existing = state_->FindValue(*key, name);
-    if (!existing) existing = &values.emplace_back(Value{std::u16string(name), kRegSz, {}});
+    auto existing = std::find_if(values.begin(), values.end(),
+                                 [&](const Value& v) { return text::NamesEqual(v.name, name); });
+    if (existing == values.end())
+        existing = values.insert(values.end(), Value{std::u16string(name), kRegSz, {}});
     existing->type = kRegSz;
     existing->data = std::move(bytes);
-    state_->tree.MarkChanged(key->hive);
+    state_->tree.MarkChanged(key->hive());
 }
 
 LONG MemoryRegistry::CopyEnumName(const std::string& name, char* buffer, DWORD* size,

@@ -50,6 +50,9 @@ public:
 
     // The keys themselves, for the Wine-prefix store that loads into and saves from them.
     detail::Tree& Tree();
+    // Puts the keys of `keys` in place of this registry's own, which `keys` receives. Handles
+    // opened before are closed (they named keys of the old tree).
+    void SwapTree(detail::Tree& keys);
 
     // --- RegistryApi
     LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,

@@ -3,6 +3,7 @@
 #include "platform/registry/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
@@ -156,9 +157,49 @@ std::size_t Unescape(std::string_view s, std::size_t pos, char end, std::u16stri
     return next;
 }
 
-// Checks escaped text without keeping it.
+// The position of the first character from pos on that is `end`, a backslash or a byte of
+// UTF-8 (s.size() when none is), eight characters at a time.
+std::size_t FindSpecial(std::string_view s, std::size_t pos, char end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    const std::uint64_t ends = kOnes * static_cast<unsigned char>(end), backslashes = kOnes * '\\';
+    // Flags each zero byte; the lowest flag is exact, which is all that is used.
+    const auto zeroBytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+    for (; pos + 8 <= s.size(); pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + pos, 8);
+        if (const std::uint64_t special = (word & kHighs) | zeroBytes(word ^ ends) | zeroBytes(word ^ backslashes))
+            return pos + static_cast<std::size_t>(std::countr_zero(special)) / 8;
+    }
+    for (; pos < s.size(); ++pos) {
+        const auto c = static_cast<unsigned char>(s[pos]);
+        if (c == static_cast<unsigned char>(end) || c == '\\' || c >= 0x80) return pos;
+    }
+    return pos;
+}
+
+// Checks escaped text as Decode reads it, without keeping it: the common characters are
+// stepped over, and only raw UTF-8 is decoded.
 std::size_t SkipEscaped(std::string_view s, std::size_t pos, char end, std::string& why) {
-    return Decode(s, pos, end, [](char16_t) {}, why);
+    const auto stop = static_cast<unsigned char>(end);
+    while ((pos = FindSpecial(s, pos, end)) < s.size()) {
+        const auto c = static_cast<unsigned char>(s[pos]);
+        if (c == stop) return pos + 1;
+        if (c == '\\') {
+            if (pos + 1 >= s.size()) break;
+            if (static_cast<unsigned char>(s[pos + 1]) < 0x80) {
+                pos += 2;
+                continue;
+            }
+            ++pos;  // an escaped UTF-8 character stands for itself
+        }
+        std::uint32_t cp = 0;
+        if (!DecodeUtf8(s, pos, cp)) {
+            why = "text that is not valid UTF-8";
+            return std::string_view::npos;
+        }
+    }
+    why = std::string("text without its closing ") + end;
+    return std::string_view::npos;
 }
 
 void AppendUtf16Bytes(std::string& out, std::u16string_view units) {
@@ -168,8 +209,12 @@ void AppendUtf16Bytes(std::string& out, std::u16string_view units) {
     }
 }
 
+// Short prefixes, on every line: compared in place rather than through memcmp.
 bool StartsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
-    return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
+    if (s.size() - pos < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (s[pos + i] != prefix[i]) return false;
+    return true;
 }
 
 // Hex bytes separated by commas, continued on the next line after a backslash (Wine's parse_hex
@@ -317,6 +362,34 @@ private:
 
 std::string_view TrimLeft(std::string_view line) { return line.substr(SkipSpace(line, 0)); }
 
+// The #time option's FILETIME: the hex digits after "#time=" (Wine's load_key_option).
+std::uint64_t OptionTime(std::string_view line) {
+    std::uint64_t time = 0;
+    for (std::size_t pos = 6; pos < line.size() && HexDigit(line[pos]) >= 0; ++pos)
+        time = (time << 4) | static_cast<unsigned>(HexDigit(line[pos]));
+    return time;
+}
+
+// Two names the same: the common case of the same bytes quickly, else letter case aside.
+bool SameName(NameView a, NameView b) {
+    if (a.size() != b.size()) return false;
+    if (a.narrow() && b.narrow()) {
+        const char* x = a.NarrowBytes();
+        const char* y = b.NarrowBytes();
+        std::size_t i = 0;
+        for (; i + 8 <= a.size(); i += 8) {
+            std::uint64_t wx, wy;
+            std::memcpy(&wx, x + i, 8);
+            std::memcpy(&wy, y + i, 8);
+            if (wx != wy) return NamesEqual(a, b);
+        }
+        for (; i < a.size(); ++i)
+            if (x[i] != y[i]) return NamesEqual(a, b);
+        return true;
+    }
+    return NamesEqual(a, b);
+}
+
 // The loader's walk through one file.
 class Loader {
 public:
@@ -389,9 +462,12 @@ private:
 
     bool KeyLine(std::string_view line) {
         if (!FinishBlock()) return false;
-        std::u16string& path = path_;
-        std::size_t pos = Unescape(line, 1, ']', path, why_);
-        if (pos == std::string_view::npos) return false;
+        std::size_t pos = 0;
+        if (!SplitPlainPath(line, pos)) {
+            pos = Unescape(line, 1, ']', path_, why_);
+            if (pos == std::string_view::npos) return false;
+            SplitUnescapedPath();
+        }
         pos = SkipSpace(line, pos);
         std::uint64_t seconds = 0;
         bool hasSeconds = false;
@@ -401,46 +477,78 @@ private:
             hasSeconds = true;
         }
         if (!OnlySpaceFrom(line, pos)) return Fail("unexpected text after the key name");
-        Key* key = Walk(path);
+        Key* key = Walk();
         if (!key) return false;
         current_ = key;
         blockStart_ = lines_.Start();
         blockEnd_ = lines_.End();
-        merging_ = key->raw != nullptr || key->values != nullptr;
+        sawValue_ = false;
+        merging_ = key->hasBlock || key->changed;
         if (merging_) {
             // The key was given twice: Wine merges the two, so write it anew when it is saved.
-            tree_.Values(*key);
-            key->raw = nullptr;
-            key->rawSize = 0;
-            key->changed = true;
+            tree_.Change(*key);
+            if (hasSeconds) tree_.SetTime(*key, seconds * kTicksPerSecond + kTicksTo1970);
+        } else {
+            const char* block = text_.data() + blockStart_;
+            tree_.SetBlock(*key, block, parts_.empty() ? NameView::Narrow(block, 0) : parts_.back());
         }
-        if (hasSeconds) SetTime(*key, seconds * kTicksPerSecond + kTicksTo1970);
         return true;
     }
 
-    // Finds or creates the key of an unescaped path; the previous block's path is reused,
-    // since files list keys in tree order.
-    Key* Walk(std::u16string_view path) {
-        std::size_t depth = 0;
+    // The common key line, whose path needs no unescaping: only "\\" between plain ASCII
+    // names. Its names are taken as they stand in the text. False for any other line.
+    bool SplitPlainPath(std::string_view line, std::size_t& pos) {
+        parts_.clear();
+        std::size_t start = 1;
+        for (std::size_t i = FindSpecial(line, 1, ']'); i < line.size(); i = FindSpecial(line, i, ']')) {
+            const auto c = static_cast<unsigned char>(line[i]);
+            if (c == ']') {
+                AddPart(line, start, i);
+                pos = i + 1;
+                return true;
+            }
+            if (c >= 0x80 || i + 1 >= line.size() || line[i + 1] != '\\') return false;
+            AddPart(line, start, i);
+            i += 2;
+            start = i;
+        }
+        return false;
+    }
+
+    void AddPart(std::string_view line, std::size_t start, std::size_t end) {
+        if (end > start) parts_.push_back(NameView::Narrow(line.data() + start, end - start));
+    }
+
+    // The names of an unescaped path; empty ones (doubled, leading or trailing backslashes)
+    // are skipped, as Wine's server does.
+    void SplitUnescapedPath() {
+        parts_.clear();
+        const std::u16string_view path = path_;
         std::size_t start = 0;
         while (start <= path.size()) {
             std::size_t end = path.find(u'\\', start);
             if (end == std::u16string_view::npos) end = path.size();
-            if (end > start) {
-                const std::u16string_view part = path.substr(start, end - start);
-                if (part.size() > kMaxNameLength) {
-                    Fail("a key name longer than 255 characters");
-                    return nullptr;
-                }
-                if (stack_.size() > depth + 1 && text::NamesEqual(stack_[depth + 1]->name, part)) {
-                    ++depth;
-                } else {
-                    stack_.resize(depth + 1);
-                    stack_.push_back(&ChildOf(*stack_[depth], part));
-                    ++depth;
-                }
-            }
+            if (end > start) parts_.push_back(NameView(path.substr(start, end - start)));
             start = end + 1;
+        }
+    }
+
+    // Finds or creates the key of the path just split; the previous block's path is reused,
+    // since files list keys in tree order.
+    Key* Walk() {
+        std::size_t depth = 0;
+        for (const NameView part : parts_) {
+            if (part.size() > kMaxNameLength) {
+                Fail("a key name longer than 255 characters");
+                return nullptr;
+            }
+            if (stack_.size() > depth + 1 && SameName(tree_.Name(*stack_[depth + 1]), part)) {
+                ++depth;
+                continue;
+            }
+            stack_.resize(depth + 1);
+            stack_.push_back(&ChildOf(*stack_[depth], part));
+            ++depth;
         }
         stack_.resize(depth + 1);
         return stack_.back();
@@ -449,58 +557,62 @@ private:
     // The subkey of this name, created when missing. Siblings come in order in any file Wine
     // wrote; a long list given out of order is appended to and sorted once the file is read,
     // so that such a file cannot make the load quadratic.
-    Key& ChildOf(Key& parent, std::u16string_view name) {
-        auto unsorted = unsorted_.find(&parent);
+    Key& ChildOf(Key& parent, NameView name) {
+        auto unsorted = unsorted_.empty() ? unsorted_.end() : unsorted_.find(&parent);
         if (unsorted == unsorted_.end()) {
-            auto& subs = parent.subkeys;
-            if (subs.size() < kSortedInsertLimit || text::CompareNames(subs.back()->name, name) < 0)
-                return tree_.Child(parent, name);
-            if (Key* existing = Tree::FindChild(parent, name)) return *existing;
+            const std::size_t count = parent.subkeyCount;
+            const int order = count ? CompareNames(tree_.Name(*parent.subkeyData[count - 1]), name) : -1;
+            if (order < 0) return tree_.InsertChild(parent, count, name);
+            if (order == 0) return *parent.subkeyData[count - 1];
+            if (Key* existing = tree_.FindChild(parent, name)) return *existing;
+            if (count < kSortedInsertLimit) {
+                const auto subs = parent.Subkeys();
+                const auto at = std::lower_bound(subs.begin(), subs.end(), name, [this](const Key* k, NameView n) {
+                    return CompareNames(tree_.Name(*k), n) < 0;
+                });
+                return tree_.InsertChild(parent, static_cast<std::size_t>(at - subs.begin()), name);
+            }
             unsorted = unsorted_.emplace(&parent, std::unordered_map<std::u16string, Key*>()).first;
-            for (Key* sub : subs) unsorted->second.emplace(text::FoldWine(sub->name), sub);
+            for (Key* sub : parent.Subkeys()) unsorted->second.emplace(Folded(tree_.Name(*sub)), sub);
         }
-        std::u16string folded = text::FoldWine(name);
+        std::u16string folded = Folded(name);
         if (auto it = unsorted->second.find(folded); it != unsorted->second.end()) return *it->second;
-        Key& key = tree_.AppendChild(parent, name);
+        Key& key = tree_.InsertChild(parent, parent.subkeyCount, name);
         unsorted->second.emplace(std::move(folded), &key);
         return key;
     }
 
-    void SortUnsorted() {
-        for (auto& [parent, names] : unsorted_)
-            std::sort(parent->subkeys.begin(), parent->subkeys.end(), [](const Key* a, const Key* b) {
-                return text::CompareNames(a->name, b->name) < 0;
-            });
-        unsorted_.clear();
-    }
+    static std::u16string Folded(NameView name) { return text::FoldWine(name.ToU16()); }
 
-    static void SetTime(Key& key, std::uint64_t time) {
-        key.time = time;
-        // A key that exists only through its subkeys takes the time of the first one.
-        for (Key* k = key.parent; k && k->time == 0; k = k->parent) k->time = time;
+    void SortUnsorted() {
+        for (auto& [parent, names] : unsorted_) tree_.SortSubkeys(*parent);
+        unsorted_.clear();
     }
 
     bool ValueLine(std::string_view line) {
         if (!current_) return Fail("a value before the first key");
         if (!ParseValue(&lines_, line, scratch_, merging_, why_)) return false;
         blockEnd_ = lines_.End();
-        if (merging_) ValueSet(*current_->values).Put(scratch_);
+        sawValue_ = true;
+        if (merging_) ValueSet(tree_.Change(*current_)).Put(scratch_);
         return true;
     }
 
     bool KeyOption(std::string_view line) {
         blockEnd_ = lines_.End();
         if (StartsWith(line, 0, "#time=")) {
-            std::uint64_t time = 0;
-            for (std::size_t pos = 6; pos < line.size() && HexDigit(line[pos]) >= 0; ++pos)
-                time = (time << 4) | static_cast<unsigned>(HexDigit(line[pos]));
-            SetTime(*current_, time);
+            if (sawValue_) current_->lateOptions = true;
+            if (merging_) tree_.SetTime(*current_, OptionTime(line));
         } else if (StartsWith(line, 0, "#class=")) {
-            std::u16string cls;
+            if (sawValue_) current_->lateOptions = true;
             if (line.size() < 8 || line[7] != '"') return Fail("a #class option without its quoted text");
-            const std::size_t pos = Unescape(line, 8, '"', cls, why_);
-            if (pos == std::string_view::npos) return false;
-            current_->className = std::make_unique<std::u16string>(std::move(cls));
+            if (merging_) {
+                std::u16string cls;
+                if (Unescape(line, 8, '"', cls, why_) == std::string_view::npos) return false;
+                tree_.SetClassName(*current_, std::move(cls));
+            } else if (SkipEscaped(line, 8, '"', why_) == std::string_view::npos) {
+                return false;
+            }
         } else if (StartsWith(line, 0, "#link")) {
             current_->link = true;
         }
@@ -510,8 +622,7 @@ private:
     bool FinishBlock() {
         if (!current_ || merging_) return true;
         if (blockEnd_ - blockStart_ > 0xFFFFFFFFu) return Fail("a key block larger than 4 GB");
-        current_->raw = text_.data() + blockStart_;
-        current_->rawSize = static_cast<std::uint32_t>(blockEnd_ - blockStart_);
+        Tree::SetRawSize(*current_, static_cast<std::uint32_t>(blockEnd_ - blockStart_));
         return true;
     }
 
@@ -519,8 +630,10 @@ private:
     std::string_view text_;
     Lines lines_;
     std::vector<Key*> stack_;
+    std::vector<NameView> parts_;
     Key* current_ = nullptr;
     bool merging_ = false;
+    bool sawValue_ = false;
     std::size_t blockStart_ = 0, blockEnd_ = 0, headerEnd_ = 0;
     static constexpr std::size_t kSortedInsertLimit = 256;
     std::unordered_map<Key*, std::unordered_map<std::u16string, Key*>> unsorted_;
@@ -577,6 +690,55 @@ void ParseBlockValues(std::string_view block, std::vector<Value>& values) {
         if (line.empty() || (line[0] != '@' && line[0] != '"')) continue;
         if (ParseValue(&lines, line, value, true, why)) set.Put(value);
     }
+}
+
+namespace {
+
+// Visits the block's option lines (after trimming): those before the first value, or with
+// wholeBlock every one. The key line is not visited.
+template <typename Visit>
+void ForEachOption(std::string_view block, bool wholeBlock, Visit visit) {
+    Lines lines(block);
+    std::string_view line;
+    lines.Next(line);
+    while (lines.Next(line)) {
+        line = TrimLeft(line);
+        if (line.empty()) continue;
+        if (line[0] == '#') visit(line);
+        else if ((line[0] == '"' || line[0] == '@') && !wholeBlock) return;
+    }
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> BlockTime(std::string_view block, bool wholeBlock) {
+    std::optional<std::uint64_t> time;
+    ForEachOption(block, wholeBlock, [&time](std::string_view line) {
+        if (StartsWith(line, 0, "#time=")) time = OptionTime(line);
+    });
+    if (time) return time;
+    // The key line's seconds, after the name and its closing bracket.
+    const std::string_view keyLine = TrimLeft(block.substr(0, block.find('\n')));
+    std::string why;
+    std::size_t pos = SkipEscaped(keyLine, 1, ']', why);
+    if (pos == std::string_view::npos) return std::nullopt;
+    pos = SkipSpace(keyLine, pos);
+    if (pos >= keyLine.size() || keyLine[pos] < '0' || keyLine[pos] > '9') return std::nullopt;
+    std::uint64_t seconds = 0;
+    while (pos < keyLine.size() && keyLine[pos] >= '0' && keyLine[pos] <= '9')
+        seconds = seconds * 10 + static_cast<unsigned>(keyLine[pos++] - '0');
+    return seconds * kTicksPerSecond + kTicksTo1970;
+}
+
+std::optional<std::u16string> BlockClass(std::string_view block, bool wholeBlock) {
+    std::optional<std::u16string> className;
+    ForEachOption(block, wholeBlock, [&className](std::string_view line) {
+        if (!StartsWith(line, 0, "#class=\"")) return;
+        std::u16string units;
+        std::string why;
+        if (Unescape(line, 8, '"', units, why) != std::string_view::npos) className = std::move(units);
+    });
+    return className;
 }
 
 void AppendEscaped(std::string& out, std::u16string_view units, std::string_view extraEscapes) {
@@ -676,53 +838,55 @@ void AppendValueLine(std::string& out, const Value& value) {
     out.push_back('\n');
 }
 
-void AppendKeyBlock(std::string& out, const Key& key, std::vector<const Key*>& chain) {
+void AppendKeyBlock(std::string& out, const Tree& tree, const Key& key, std::vector<const Key*>& chain) {
     chain.clear();
     for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
     out.push_back('[');
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         if (it != chain.rbegin()) out += "\\\\";
-        AppendEscaped(out, (*it)->name, "[]");
+        AppendEscaped(out, tree.Name(**it).ToU16(), "[]");
     }
     out += "] ";
-    const auto seconds = (static_cast<std::int64_t>(key.time) - static_cast<std::int64_t>(kTicksTo1970)) /
+    const std::uint64_t time = tree.Time(key);
+    const auto seconds = (static_cast<std::int64_t>(time) - static_cast<std::int64_t>(kTicksTo1970)) /
                          static_cast<std::int64_t>(kTicksPerSecond);
     AppendDecimal(out, static_cast<std::uint32_t>(seconds));
     out += "\n#time=";
-    AppendHex(out, key.time >> 32, 1);
-    AppendHex(out, key.time & 0xFFFFFFFFu, 8);
+    AppendHex(out, time >> 32, 1);
+    AppendHex(out, time & 0xFFFFFFFFu, 8);
     out.push_back('\n');
-    if (key.className) {
+    if (const std::optional<std::u16string> className = tree.ClassName(key)) {
         out += "#class=\"";
-        AppendEscaped(out, *key.className, "\"");
+        AppendEscaped(out, *className, "\"");
         out += "\"\n";
     }
     if (key.link) out += "#link\n";
-    if (key.values)
-        for (const Value& value : *key.values) AppendValueLine(out, value);
+    for (const Value& value : tree.Values(key)) AppendValueLine(out, value);
 }
 
 void WriteHiveFile(Tree& tree, Hive hive, std::string_view header, std::string& out,
                    const std::function<void(std::string&)>& flush) {
     out.append(header);
     std::vector<const Key*> chain;
-    std::vector<Key*> pending{&tree.Root(hive)};
+    std::vector<const Key*> pending{&tree.Root(hive)};
     while (!pending.empty()) {
-        Key& key = *pending.back();
+        const Key& key = *pending.back();
         pending.pop_back();
         if (key.changed) {
             // Wine writes a key that has values, or no subkeys, or a class, or is a link; any
             // other key exists only through its subkeys.
-            if (!tree.Values(key).empty() || key.subkeys.empty() || key.className || key.link) {
+            if (!tree.Values(key).empty() || key.subkeyCount == 0 || key.link || tree.ClassName(key)) {
                 out.push_back('\n');
-                AppendKeyBlock(out, key, chain);
+                AppendKeyBlock(out, tree, key, chain);
             }
-        } else if (key.raw) {
+        } else if (key.hasBlock) {
+            const std::string_view raw = key.Raw();
             out.push_back('\n');
-            out.append(key.raw, key.rawSize);
-            if (key.raw[key.rawSize - 1] != '\n') out.push_back('\n');
+            out.append(raw);
+            if (raw.empty() || raw.back() != '\n') out.push_back('\n');
         }
-        for (auto it = key.subkeys.rbegin(); it != key.subkeys.rend(); ++it) pending.push_back(*it);
+        const auto subs = key.Subkeys();
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) pending.push_back(*it);
         if (out.size() >= kFlushSize) flush(out);
     }
     flush(out);

@@ -37,7 +37,7 @@ inline void RewriteAll(platform::detail::Tree& tree, platform::detail::Hive hive
         platform::detail::Key* key = pending.back();
         pending.pop_back();
         tree.Change(*key);
-        for (auto* sub : key->subkeys) pending.push_back(sub);
+        for (auto* sub : key->Subkeys()) pending.push_back(sub);
     }
 }
 

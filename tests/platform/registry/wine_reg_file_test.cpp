@@ -195,6 +195,23 @@ TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
     EXPECT_STREQ(cls, "Cl\"s");
 }
 
+TEST_F(LoadedRegistry, KeepsTheFirstSpellingOfANameAndReadsTimesAfterValues) {
+    // Keys named first by a subkey's line, plain or escaped, then given blocks of their own.
+    ASSERT_TRUE(Load(kHeader + "\n[top\\\\sub] 1\n\n[TOP] 2\n\"v\"=\"1\"\n#time=1da0000000000000\n"
+                               "\n[Caf\\xe9\\\\x] 3\n\n[CAF\\xc9] 4\n"))
+        << problem.line << ": " << problem.what;
+    EXPECT_EQ(Subkeys(""), (std::vector<std::string>{"Caf\xE9", "top"}));
+    EXPECT_EQ(Query("Top", "v"), std::string("1", 2));
+    std::uint64_t times[2] = {};
+    for (platform::DWORD i = 0; i < 2; ++i) {
+        char name[16];
+        platform::DWORD size = sizeof name;
+        ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, i, name, &size, nullptr, nullptr, nullptr, &times[i]), 0);
+    }
+    EXPECT_EQ(times[0], 4ull * 10000000ull + 116444736000000000ull);
+    EXPECT_EQ(times[1], 0x1da0000000000000ull);
+}
+
 TEST_F(LoadedRegistry, SortsSiblingsGivenOutOfOrderAndMergesThem) {
     // Past a few hundred siblings the loader appends and sorts at the end; the result must be
     // the same as inserting in order.

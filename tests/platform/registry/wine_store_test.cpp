@@ -1,18 +1,23 @@
 // The store's handling of a prefix on disc: what it refuses (and that it then writes nothing),
 // and how it saves.
+#include "platform/files/replacement_file.h"
 #include "platform/registry/wine_store.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -117,10 +122,81 @@ TEST_F(WineStoreTest, RefusesWhatIsNotACompletePrefix) {
     EXPECT_NE(OpenError(folder + "/missing").find("The Wine prefix \"" + folder + "/missing\" does not exist"),
               std::string::npos);
     EXPECT_NE(OpenError("relative/prefix").find("not an absolute path"), std::string::npos);
+    WriteFile(folder + "/a-file", "");
+    EXPECT_NE(OpenError(folder + "/a-file").find("The Wine prefix \"" + folder + "/a-file\" is a file, but a prefix is the folder"),
+              std::string::npos) << OpenError(folder + "/a-file");
+    fs::rename(prefix + "/user.reg", folder + "/user.reg");
+    fs::create_symlink(folder + "/user.reg.gone", prefix + "/user.reg");
+    EXPECT_NE(OpenError(prefix).find("\"" + prefix + "/user.reg\" of the Wine prefix \"" + prefix +
+                                     "\" is a symbolic link that points nowhere: \"" + folder + "/user.reg.gone\" does not exist"),
+              std::string::npos) << OpenError(prefix);
     fs::remove(prefix + "/user.reg");
     const std::string message = OpenError(prefix);
     EXPECT_NE(message.find("\"" + prefix + "\" has no registry file user.reg"), std::string::npos) << message;
     EXPECT_NE(message.find("wineboot"), std::string::npos) << message;
+}
+
+TEST_F(WineStoreTest, RemovesOnlyTheTemporaryFilesNoSaveHolds) {
+    // Left by a save that was killed, by a save still writing (it holds its file), and not ours.
+    WriteFile(prefix + "/.system.reg.sorvel-Ab12Cd", kSystem.substr(0, 40));
+    const platform::ReplacementFile live(prefix + "/user.reg", "sorvel");
+    WriteFile(prefix + "/.system.reg.other-Ab12Cd", "");
+    const std::vector<std::string> before = FolderEntries();
+    ASSERT_EQ(before.size(), 5u);
+    EXPECT_EQ(OpenError(prefix), "");
+    std::vector<std::string> after = FolderEntries();
+    EXPECT_EQ(after.size(), 4u);
+    EXPECT_EQ(std::count(after.begin(), after.end(), ".system.reg.sorvel-Ab12Cd"), 0);
+    EXPECT_EQ(std::count(after.begin(), after.end(), ".system.reg.other-Ab12Cd"), 1);
+}
+
+// Rewrites a file as another program would: in place, or as Wine does, by renaming a new file
+// over it.
+void ReplaceFile(const std::string& path, const std::string& content) {
+    WriteFile(path + ".new", content);
+    fs::rename(path + ".new", path);
+}
+
+TEST_F(WineStoreTest, NeverSavesOverAFileChangedSinceItWasReadAndRefreshesToIt) {
+    auto store = platform::WinePrefixStore::Open(prefix);
+    platform::RegistryApi& reg = store->Registry();
+    ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyClassesRoot, ".abc"), 0);
+    // Another program changes one byte, in place, keeping the size and the inode.
+    std::string changed = kSystem;
+    changed.replace(changed.find("\"One\""), 5, "\"Uno\"");
+    {
+        std::fstream file(prefix + "/system.reg", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(kSystem.find("\"One\"")));
+        file << "\"Uno\"";
+    }
+    try {
+        store->Save();
+        ADD_FAILURE() << "saved over another program's change";
+    } catch (const platform::StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("Nothing was saved: \"" + prefix + "/system.reg\" of the Wine prefix \"" +
+                                             prefix + "\" was changed by another program"),
+                  std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadFile(prefix + "/system.reg"), changed);
+    // The next run starts from the files as they are; the refused deletion is dropped.
+    store->Refresh();
+    EXPECT_FALSE(store->HasChanges());
+    char data[16];
+    platform::DWORD size = sizeof data;
+    platform::HKEY key = 0;
+    ASSERT_EQ(reg.RegOpenKeyExA(platform::kHkeyClassesRoot, "CLSID\\{1}", 0, 0x3F, &key), 0);
+    EXPECT_EQ(reg.RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<unsigned char*>(data), &size), 0);
+    EXPECT_STREQ(data, "Uno");
+    reg.RegCloseKey(key);
+    ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyClassesRoot, ".abc"), 0);
+    store->Save();
+    EXPECT_EQ(ReadFile(prefix + "/system.reg").find(".abc"), std::string::npos);
+    EXPECT_NE(ReadFile(prefix + "/system.reg").find("Uno"), std::string::npos);
+    // A file renamed over with the same bytes (Wine's first save does that) is no change.
+    ReplaceFile(prefix + "/user.reg", kUser);
+    ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\Maker\\Suite"), 0);
+    EXPECT_NO_THROW(store->Save());
+    EXPECT_EQ(ReadFile(prefix + "/user.reg").find("Suite"), std::string::npos);
 }
 
 TEST_F(WineStoreTest, RefusesADamagedFileNamingFileAndLine) {
@@ -218,17 +294,23 @@ TEST_F(WineStoreTest, AFailedSaveLeavesEveryFileAsItWas) {
     auto store = platform::WinePrefixStore::Open(prefix);
     ASSERT_EQ(store->Registry().RegDeleteKeyA(platform::kHkeyClassesRoot, ".abc"), 0);
     ASSERT_EQ(store->Registry().RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\Maker\\Suite"), 0);
-    // system.reg can no longer be replaced: a folder stands in its place.
-    fs::rename(prefix + "/system.reg", folder + "/system.reg.moved");
-    fs::create_directory(prefix + "/system.reg");
+    // Files may grow no larger than a few bytes, as on a full disc (root may write anywhere).
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{64, limit.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
     try {
         store->Save();
-        ADD_FAILURE() << "saved over a folder";
+        ADD_FAILURE() << "saved more than the limit allows";
     } catch (const platform::StoreError& e) {
         const std::string message = e.what();
         EXPECT_NE(message.find("Could not save \"" + prefix + "/system.reg\""), std::string::npos) << message;
         EXPECT_NE(message.find("left as they were"), std::string::npos) << message;
     }
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(ReadFile(prefix + "/system.reg"), kSystem);
     EXPECT_EQ(ReadFile(prefix + "/user.reg"), kUser);
     EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"system.reg", "user.reg"}));
     EXPECT_TRUE(store->HasChanges());

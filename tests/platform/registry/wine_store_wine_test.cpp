@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <sys/stat.h>
 
 namespace {
 
@@ -211,47 +213,153 @@ TEST_F(WineStoreInterop, LeavesAnUnchangedPrefixUntouched) {
 }
 
 // A Wine server kept running for a test, ended (with its registry saved) when the test ends.
+// With a temporary folder of its own, it is where a Wine started from here does not look.
 class RunningWineServer {
 public:
-    explicit RunningWineServer(const std::string& prefix)
-        : env_("WINEPREFIX='" + prefix + "' WINEDEBUG=-all "), prefix_(prefix) {
+    RunningWineServer(const std::string& prefix, const std::string& tmpdir)
+        : env_("WINEPREFIX='" + prefix + "' WINEDEBUG=-all " + (tmpdir.empty() ? "" : "TMPDIR='" + tmpdir + "' ")) {
         EXPECT_EQ(std::system((env_ + "wineserver -p").c_str()), 0);
     }
     ~RunningWineServer() {
         if (std::system((env_ + "wineserver -k").c_str()) != 0) { /* already gone */ }
-        testsupport::WaitForWineServer(prefix_);
+        if (std::system((env_ + "wineserver -w").c_str()) != 0) { /* already gone */ }
     }
 
 private:
-    std::string env_, prefix_;
+    std::string env_;
 };
 
-TEST_F(WineStoreInterop, RefusesAPrefixWhoseWineServerRuns) {
+TEST_F(WineStoreInterop, RefusesAPrefixWhoseWineServerRunsHoweverItWasStarted) {
     testsupport::RegImport(prefix.Path(), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\SorvelRun]\r\n");
     const std::string bytes = ReadFile(prefix.File("user.reg"));
-    auto store = platform::WinePrefixStore::Open(prefix.Path());
-    {
-        // Wine started after the store loaded: the save is refused and nothing is written.
-        RunningWineServer server(prefix.Path());
-        ASSERT_EQ(store->Registry().RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\SorvelRun"), 0);
-        try {
-            store->Save();
-            ADD_FAILURE() << "saved while Wine runs";
-        } catch (const platform::StoreError& e) {
-            const std::string message = e.what();
-            EXPECT_NE(message.find("Wine is running in the Wine prefix \"" + prefix.Path() + "\""), std::string::npos) << message;
-            EXPECT_NE(message.find("wineserver -k"), std::string::npos) << message;
-        }
-        EXPECT_EQ(ReadFile(prefix.File("user.reg")), bytes);
-        store.reset();
-        try {
-            platform::WinePrefixStore::Open(prefix.Path());
-            ADD_FAILURE() << "opened while Wine runs";
-        } catch (const platform::StoreError& e) {
-            EXPECT_NE(std::string(e.what()).find("Wine is running"), std::string::npos) << e.what();
+    const std::string otherTmp = testsupport::MakeTempDir("othertmp");
+    for (const std::string& tmpdir : {std::string(), otherTmp}) {
+        SCOPED_TRACE("TMPDIR of the server: " + (tmpdir.empty() ? std::string("ours") : tmpdir));
+        auto store = platform::WinePrefixStore::Open(prefix.Path());
+        {
+            // Wine started after the store loaded: the save is refused and nothing is written.
+            RunningWineServer server(prefix.Path(), tmpdir);
+            ASSERT_EQ(store->Registry().RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\SorvelRun"), 0);
+            try {
+                store->Save();
+                ADD_FAILURE() << "saved while Wine runs";
+            } catch (const platform::StoreError& e) {
+                const std::string message = e.what();
+                EXPECT_NE(message.find("Wine is running in the Wine prefix \"" + prefix.Path() + "\""), std::string::npos) << message;
+                EXPECT_NE(message.find("wineserver -k"), std::string::npos) << message;
+            }
+            EXPECT_TRUE(ReadFile(prefix.File("user.reg")) == bytes);
+            store.reset();
+            try {
+                platform::WinePrefixStore::Open(prefix.Path());
+                ADD_FAILURE() << "opened while Wine runs";
+            } catch (const platform::StoreError& e) {
+                EXPECT_NE(std::string(e.what()).find("Wine is running"), std::string::npos) << e.what();
+            }
         }
     }
     EXPECT_NO_THROW(platform::WinePrefixStore::Open(prefix.Path()));
+    testsupport::RemoveTree(otherTmp);
+}
+
+TEST_F(WineStoreInterop, NeverUndoesWhatAWindowsProgramWroteMeanwhile) {
+    testsupport::RegImport(prefix.Path(), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\SorvelOld]\r\n");
+    auto store = platform::WinePrefixStore::Open(prefix.Path());
+    platform::RegistryApi& reg = store->Registry();
+    ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\SorvelOld"), 0);
+    // While the store holds the prefix, a Windows program changes it and ends.
+    ASSERT_EQ(testsupport::RunWine(prefix.Path(), {"reg", "add", "HKCU\\Software\\SorvelNew", "/f"}).status, 0);
+    try {
+        store->Save();
+        ADD_FAILURE() << "saved over what reg wrote";
+    } catch (const platform::StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("was changed by another program"), std::string::npos) << e.what();
+    }
+    // The next run sees the registry as Wine left it.
+    store->Refresh();
+    platform::HKEY key = 0;
+    ASSERT_EQ(reg.RegOpenKeyExA(platform::kHkeyCurrentUser, "Software\\SorvelNew", 0, 0x3F, &key), 0);
+    reg.RegCloseKey(key);
+    ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyCurrentUser, "Software\\SorvelOld"), 0);
+    store->Save();
+    store.reset();
+    EXPECT_TRUE(testsupport::RegKeyExists(prefix.Path(), "HKCU\\Software\\SorvelNew"));
+    EXPECT_FALSE(testsupport::RegKeyExists(prefix.Path(), "HKCU\\Software\\SorvelOld"));
+}
+
+std::string Utf16Hex(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        char pair[8];
+        std::snprintf(pair, sizeof pair, "%s%02x,00", out.empty() ? "" : ",", static_cast<unsigned char>(c));
+        out += pair;
+    }
+    return out;
+}
+
+// Every block of a file that is a link key, by its key line.
+std::map<std::string, std::string> LinkBlocks(const std::string& text) {
+    std::map<std::string, std::string> links;
+    for (const auto& [path, block] : Blocks(text))
+        if (block.find("\n#link\n") != std::string::npos) links.emplace(path, block);
+    return links;
+}
+
+// Reads every key and value below key, as the searches do; returns the number of keys.
+int WalkEverything(platform::RegistryApi& reg, platform::HKEY key) {
+    int keys = 1;
+    char name[256];
+    unsigned char data[4096];
+    for (platform::DWORD i = 0;; ++i) {
+        platform::DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (reg.RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) == platform::kErrorNoMoreItems) break;
+    }
+    for (platform::DWORD i = 0;; ++i) {
+        platform::DWORD nameSize = sizeof name;
+        if (reg.RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != 0) break;
+        platform::HKEY sub = 0;
+        if (reg.RegOpenKeyExA(key, name, 0, 0x3F, &sub) != 0) continue;
+        keys += WalkEverything(reg, sub);
+        reg.RegCloseKey(sub);
+    }
+    return keys;
+}
+
+TEST_F(WineStoreInterop, KeepsLinkKeysByteForByteAndNeverFollowsThem) {
+    // Beside Wine's own links, links a damaged or hostile file may hold: to itself, to a key
+    // that does not exist, with a value cut short, with a value that is text.
+    const std::string head = "\n[Software\\\\SorvelLinks\\\\";
+    const std::string times = "] 1700000000\n#time=1da0000000000000\n";
+    std::string system = ReadFile(prefix.File("system.reg"));
+    system += head + "Damaged" + times + "#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52\n";
+    system += head + "Missing" + times + "#link\n\"SymbolicLinkValue\"=hex(6):" +
+              Utf16Hex("\\REGISTRY\\Machine\\Software\\SorvelNowhere") + "\n";
+    system += head + "Plain" + times + "\"v\"=\"1\"\n";
+    system += head + "Self" + times + "#link\n\"SymbolicLinkValue\"=hex(6):" +
+              Utf16Hex("\\REGISTRY\\Machine\\Software\\SorvelLinks\\Self") + "\n";
+    system += head + "Text" + times + "#link\n\"SymbolicLinkValue\"=\"\\\\REGISTRY\\\\Machine\\\\Software\"\n";
+    testsupport::WriteFile(prefix.File("system.reg"), system);
+    const auto before = LinkBlocks(system);
+    EXPECT_EQ(before.size(), 54u + 4u);
+    {
+        auto store = platform::WinePrefixStore::Open(prefix.Path());
+        platform::RegistryApi& reg = store->Registry();
+        EXPECT_GT(WalkEverything(reg, platform::kHkeyLocalMachine), 8000);
+        platform::HKEY key = 0;
+        ASSERT_EQ(reg.RegOpenKeyExA(platform::kHkeyLocalMachine, "Software\\SorvelLinks\\Self", 0, 0x3F, &key), 0);
+        char name[64];
+        platform::DWORD nameSize = sizeof name;
+        EXPECT_EQ(reg.RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr), platform::kErrorNoMoreItems);
+        platform::DWORD type = 0;
+        EXPECT_EQ(reg.RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr), 0);
+        EXPECT_EQ(type, platform::kRegLink);
+        reg.RegCloseKey(key);
+        EXPECT_EQ(reg.RegOpenKeyExA(platform::kHkeyLocalMachine, "Software\\Wow6432Node\\Classes\\CLSID", 0, 0x3F, &key),
+                  platform::kErrorFileNotFound);
+        ASSERT_EQ(reg.RegDeleteKeyA(platform::kHkeyLocalMachine, "Software\\SorvelLinks\\Plain"), 0);
+        store->Save();
+    }
+    EXPECT_EQ(LinkBlocks(ReadFile(prefix.File("system.reg"))), before);
 }
 
 }  // namespace

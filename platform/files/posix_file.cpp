@@ -1,0 +1,93 @@
+#include "platform/files/posix_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace platform {
+
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FileDescriptor FileDescriptor::Open(const std::string& path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return FileDescriptor(fd);
+}
+
+int FileDescriptor::Release() { return std::exchange(fd_, -1); }
+
+int FileDescriptor::Close() {
+    if (fd_ < 0) return 0;
+    const int fd = std::exchange(fd_, -1);
+    // close(2) must not be retried on EINTR: the descriptor is gone either way.
+    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+namespace {
+
+template <typename Buffer>
+int ReadAll(int fd, Buffer& contents, struct stat* info) {
+    contents.clear();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (info) *info = st;
+    // Read straight into the buffer; one byte more than the size, so that the end is seen
+    // without growing the buffer when the file kept its size.
+    contents.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == contents.size()) contents.resize(contents.size() + contents.size() / 2 + (1 << 16));
+        const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            contents.clear();
+            return error;
+        }
+        used += static_cast<std::size_t>(n);
+    }
+    contents.resize(used);
+    return 0;
+}
+
+template <typename Buffer>
+int ReadPath(const std::string& path, Buffer& contents, struct stat* info) {
+    contents.clear();
+    // O_NONBLOCK: opening a pipe without a writer must not wait; regular files ignore it.
+    const FileDescriptor file = FileDescriptor::Open(path, O_RDONLY | O_NONBLOCK);
+    if (!file.Valid()) return errno;
+    return ReadAll(file.Get(), contents, info);
+}
+
+}  // namespace
+
+int ReadWholeFile(int fd, std::string& contents, struct stat* info) { return ReadAll(fd, contents, info); }
+
+int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info) {
+    return ReadAll(fd, contents, info);
+}
+
+int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
+    return ReadPath(path, contents, info);
+}
+
+int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, struct stat* info) {
+    return ReadPath(path, contents, info);
+}
+
+}  // namespace platform

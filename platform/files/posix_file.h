@@ -1,0 +1,52 @@
+// Plain POSIX file access shared by the parts that read a Wine prefix's files: a descriptor that
+// closes itself, and the read of a whole file.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A file descriptor, closed when it goes. Movable, not copyable.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    // Opens path with open(2)'s flags (O_CLOEXEC is added); invalid on failure, errno set.
+    static FileDescriptor Open(const std::string& path, int flags, mode_t mode = 0);
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    // Gives the descriptor up without closing it.
+    int Release();
+    // Closes the descriptor; the error of close(2) (0 when it closed cleanly or was not open).
+    int Close();
+    void Reset() { Close(); }
+
+private:
+    int fd_ = -1;
+};
+
+// Reads an open regular file from its start to its end, whatever size it had when it was
+// opened (a file that grows meanwhile is read to its new end). info, when given, receives the
+// file's status as it was when the read began. Returns 0, or the errno of the failing call;
+// EISDIR when the file is a folder and EINVAL when it is not a regular file at all (a device,
+// a pipe), so that a reader never blocks on one.
+int ReadWholeFile(int fd, std::string& contents, struct stat* info = nullptr);
+int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info = nullptr);
+
+// The same for a path (ENOENT when nothing is there, ENOTDIR when a folder on the way is none).
+int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info = nullptr);
+int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
+                  struct stat* info = nullptr);
+
+}  // namespace platform
