@@ -5,6 +5,7 @@
 
 #include "cache_lookup.h"
 #include "download.h"
+#include "platform/files/wine_prefix.h"
 #include "platform/urlcache/cache_files.h"
 #include "wininet_errors.h"
 
@@ -22,7 +23,7 @@ extern "C" FETCHEL_API int32_t taDownloadFile(const char* url, const char* local
 
 extern "C" FETCHEL_API int32_t taFindCacheEntry(const char* part, char* foundUrl, uint32_t size) {
     try {
-        return fetchel::FindCacheEntry(urlcache::WinePrefix(), urlcache::WineUserName(), part,
+        return fetchel::FindCacheEntry(platform::DefaultWinePrefix(), urlcache::WineUserName(), part,
                                        foundUrl, size);
     } catch (...) {
         if (foundUrl && size > 0) foundUrl[0] = '\0';

@@ -1,5 +1,7 @@
 #include "platform/files/durable_files.h"
 
+#include "platform/files/posix_file.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,34 +41,27 @@ std::string WriteFailureReason(int error) {
 void SyncFolderOf(const std::string& path) {
     fs::path parent = fs::path(path).parent_path();
     if (parent.empty()) parent = ".";
-    const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    ::fsync(dir);  // best effort: some file systems refuse to sync a folder
-    ::close(dir);
+    const FileDescriptor dir = FileDescriptor::Open(parent.string(), O_RDONLY | O_DIRECTORY);
+    if (dir.Valid()) ::fsync(dir.Get());  // best effort: some file systems refuse to sync a folder
 }
 
 class DurableFileWriter : public FileWriter {
 public:
-    DurableFileWriter(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    ~DurableFileWriter() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    DurableFileWriter(const DurableFileWriter&) = delete;
-    DurableFileWriter& operator=(const DurableFileWriter&) = delete;
+    DurableFileWriter(FileDescriptor fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
 
     bool Write(std::string_view data, std::string& reason) override {
         if (!failure_.empty()) {
             reason = failure_;
             return false;
         }
-        if (fd_ < 0) {
+        if (!fd_.Valid()) {
             reason = "the file is closed";
             return false;
         }
-        if (!WriteAll(data) || ::fdatasync(fd_) != 0) {
+        if (!WriteAll(data) || ::fdatasync(fd_.Get()) != 0) {
             failure_ = WriteFailureReason(errno);
             // Whatever part of the data got into the file goes again: no half block.
-            if (::ftruncate(fd_, static_cast<off_t>(size_)) == 0) ::fdatasync(fd_);
+            if (::ftruncate(fd_.Get(), static_cast<off_t>(size_)) == 0) ::fdatasync(fd_.Get());
             reason = failure_;
             return false;
         }
@@ -77,11 +72,8 @@ public:
     std::uint64_t Size() const override { return size_; }
 
     bool Close(std::string& reason) override {
-        if (fd_ < 0) return true;
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR) {
-            reason = WriteFailureReason(errno);
+        if (const int error = fd_.Close(); error != 0) {
+            reason = WriteFailureReason(error);
             return false;
         }
         return true;
@@ -91,7 +83,7 @@ private:
     bool WriteAll(std::string_view data) {
         std::size_t done = 0;
         while (done < data.size()) {
-            const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+            const ssize_t n = ::write(fd_.Get(), data.data() + done, data.size() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return false;
@@ -105,33 +97,29 @@ private:
         return true;
     }
 
-    int fd_;
+    FileDescriptor fd_;
     std::uint64_t size_;
     std::string failure_;
 };
 
 std::unique_ptr<FileWriter> OpenWriter(const std::string& path, int flags, std::string& reason) {
-    int fd;  // O_NONBLOCK: a pipe without a reader fails instead of waiting for ever
-    do {
-        fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    // O_NONBLOCK: a pipe without a reader fails instead of waiting for ever.
+    FileDescriptor fd = FileDescriptor::Open(path, flags | O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
+    if (!fd.Valid()) {
         reason = OpenFailureReason(path, errno);
         return nullptr;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
+    if (::fstat(fd.Get(), &info) != 0) {
         reason = SystemText(errno);
-        ::close(fd);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {
         reason = "it is not a regular file";
-        ::close(fd);
         return nullptr;
     }
     SyncFolderOf(path);
-    return std::make_unique<DurableFileWriter>(fd, static_cast<std::uint64_t>(info.st_size));
+    return std::make_unique<DurableFileWriter>(std::move(fd), static_cast<std::uint64_t>(info.st_size));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -38,19 +39,29 @@ int FileDescriptor::Close() {
 namespace {
 
 template <typename Buffer>
-int ReadAll(int fd, Buffer& contents, struct stat* info) {
+int ReadAll(int fd, Buffer& contents, struct stat* info, std::uint64_t maxSize) {
     contents.clear();
     struct stat st {};
     if (::fstat(fd, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return EINVAL;
     if (info) *info = st;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > maxSize) return EFBIG;
     // Read straight into the buffer; one byte more than the size, so that the end is seen
     // without growing the buffer when the file kept its size.
-    contents.resize(static_cast<std::size_t>(st.st_size) + 1);
+    const std::uint64_t most = maxSize == kAnySize ? kAnySize : maxSize + 1;
+    contents.resize(static_cast<std::size_t>(size + 1));
     std::size_t used = 0;
     for (;;) {
-        if (used == contents.size()) contents.resize(contents.size() + contents.size() / 2 + (1 << 16));
+        if (used == contents.size()) {
+            if (used >= most) {
+                contents.clear();
+                return EFBIG;
+            }
+            const std::uint64_t grown = contents.size() + contents.size() / 2 + (1 << 16);
+            contents.resize(static_cast<std::size_t>(std::min(grown, most)));
+        }
         const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
         if (n == 0) break;
         if (n < 0) {
@@ -66,28 +77,38 @@ int ReadAll(int fd, Buffer& contents, struct stat* info) {
 }
 
 template <typename Buffer>
-int ReadPath(const std::string& path, Buffer& contents, struct stat* info) {
+int ReadPath(const std::string& path, Buffer& contents, struct stat* info, std::uint64_t maxSize) {
     contents.clear();
-    // O_NONBLOCK: opening a pipe without a writer must not wait; regular files ignore it.
+    // Opening a device can do things of its own, and opening a pipe can wait for a writer: only
+    // a regular file is opened (O_NONBLOCK covers one that takes the file's place meanwhile).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
     const FileDescriptor file = FileDescriptor::Open(path, O_RDONLY | O_NONBLOCK);
     if (!file.Valid()) return errno;
-    return ReadAll(file.Get(), contents, info);
+    return ReadAll(file.Get(), contents, info, maxSize);
 }
 
 }  // namespace
 
-int ReadWholeFile(int fd, std::string& contents, struct stat* info) { return ReadAll(fd, contents, info); }
-
-int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info) {
-    return ReadAll(fd, contents, info);
+int ReadWholeFile(int fd, std::string& contents, struct stat* info, std::uint64_t maxSize) {
+    return ReadAll(fd, contents, info, maxSize);
 }
 
-int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
-    return ReadPath(path, contents, info);
+int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info,
+                  std::uint64_t maxSize) {
+    return ReadAll(fd, contents, info, maxSize);
 }
 
-int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, struct stat* info) {
-    return ReadPath(path, contents, info);
+int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info,
+                  std::uint64_t maxSize) {
+    return ReadPath(path, contents, info, maxSize);
+}
+
+int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, struct stat* info,
+                  std::uint64_t maxSize) {
+    return ReadPath(path, contents, info, maxSize);
 }
 
 }  // namespace platform

@@ -36,17 +36,25 @@ private:
     int fd_ = -1;
 };
 
+// No limit on the size of a file that ReadWholeFile reads.
+inline constexpr std::uint64_t kAnySize = UINT64_MAX;
+
 // Reads an open regular file from its start to its end, whatever size it had when it was
 // opened (a file that grows meanwhile is read to its new end). info, when given, receives the
 // file's status as it was when the read began. Returns 0, or the errno of the failing call;
 // EISDIR when the file is a folder and EINVAL when it is not a regular file at all (a device,
-// a pipe), so that a reader never blocks on one.
-int ReadWholeFile(int fd, std::string& contents, struct stat* info = nullptr);
-int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info = nullptr);
+// a pipe), so that a reader never blocks on one; EFBIG when the file is, or grows, larger than
+// maxSize bytes (nothing more than maxSize + 1 bytes is then held).
+int ReadWholeFile(int fd, std::string& contents, struct stat* info = nullptr,
+                  std::uint64_t maxSize = kAnySize);
+int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info = nullptr,
+                  std::uint64_t maxSize = kAnySize);
 
 // The same for a path (ENOENT when nothing is there, ENOTDIR when a folder on the way is none).
-int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info = nullptr);
+// What is not a regular file is refused before it is opened.
+int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info = nullptr,
+                  std::uint64_t maxSize = kAnySize);
 int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
-                  struct stat* info = nullptr);
+                  struct stat* info = nullptr, std::uint64_t maxSize = kAnySize);
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/urlcache/cache_files.h"
 
+#include "platform/files/posix_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -95,71 +97,16 @@ std::string DriveC(const std::string& prefix) {
     return Exists(dosDevice, error) ? dosDevice : prefix + "/drive_c";
 }
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* account = getpwuid(getuid()); account && account->pw_dir) {
-        return account->pw_dir;
-    }
-    return {};
-}
-
-class FileHandle {
-public:
-    // Without blocking: should a FIFO take the file's place after it was checked, opening it
-    // must not wait for a writer.
-    explicit FileHandle(const std::string& path)
-        : fd_(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~FileHandle() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool IsRegularFile(const struct stat& st) { return S_ISREG(st.st_mode); }
-
 // Reads the file from its start to its end, whatever its size was when it was opened. Only a
-// regular file is opened (reading a FIFO or a device could wait forever), and only one no
-// larger than an index file can be is read.
+// regular file is read (reading a FIFO or a device could wait forever), and only one no larger
+// than an index file can be.
 ReadResult ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return IsMissingError(errno) ? ReadResult::Missing : ReadResult::Failed;
-    if (!IsRegularFile(st)) return ReadResult::Failed;
-    FileHandle file(path);
-    if (file.get() < 0) return IsMissingError(errno) ? ReadResult::Missing : ReadResult::Failed;
-    if (fstat(file.get(), &st) != 0 || !IsRegularFile(st)) return ReadResult::Failed;
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size > kMaxIndexFileSize) return ReadResult::Failed;
-    // One byte more than the largest index, to notice a file that grew past it while read.
-    constexpr std::size_t kMaxRead = kMaxIndexFileSize + 1;
-    bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size + 1, kMaxRead)));
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (filled == kMaxRead) return ReadResult::Failed;
-            bytes.resize(std::min(bytes.size() * 2, kMaxRead));
-        }
-        const ssize_t got = read(file.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return ReadResult::Failed;
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return ReadResult::Read;
+    const int error = platform::ReadWholeFile(path, bytes, nullptr, kMaxIndexFileSize);
+    if (error == 0) return ReadResult::Read;
+    return IsMissingError(error) ? ReadResult::Missing : ReadResult::Failed;
 }
 
 }  // namespace
-
-std::string WinePrefix() {
-    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
-    return HomeFolder() + "/.wine";
-}
 
 std::string WineUserName() {
     std::string name;

@@ -13,10 +13,6 @@
 
 namespace urlcache {
 
-// The prefix Wine itself would use: $WINEPREFIX, else .wine in the home folder ($HOME, else the
-// password database).
-std::string WinePrefix();
-
 // The user folder name Wine uses at run time: $USER, else the account name, else "wine"; only the
 // part after the last '/' or '\'.
 std::string WineUserName();

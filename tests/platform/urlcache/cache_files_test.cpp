@@ -1,4 +1,5 @@
 // Finding a prefix's cache files as Wine does, and the walk over all three containers.
+#include "platform/files/wine_prefix.h"
 #include "platform/urlcache/cache_files.h"
 
 #include "index_builder.h"
@@ -84,12 +85,12 @@ using Urls = std::vector<std::string>;
 TEST(WineEnvironment, PrefixAndUserFollowWinesOwnRules) {
     {
         ScopedEnv prefix("WINEPREFIX", "/some/prefix");
-        EXPECT_EQ(urlcache::WinePrefix(), "/some/prefix");
+        EXPECT_EQ(platform::DefaultWinePrefix(), "/some/prefix");
     }
     {
         ScopedEnv prefix("WINEPREFIX", nullptr);
         ScopedEnv home("HOME", "/home/someone");
-        EXPECT_EQ(urlcache::WinePrefix(), "/home/someone/.wine");
+        EXPECT_EQ(platform::DefaultWinePrefix(), "/home/someone/.wine");
     }
     {
         ScopedEnv user("USER", "DOMAIN\\alice");
