@@ -60,26 +60,6 @@ private:
     std::size_t pos_ = 0, start_ = 0, end_ = 0, number_ = 0;
 };
 
-// Decodes one UTF-8 sequence starting at pos into code point cp; false when it is not valid.
-bool DecodeUtf8(std::string_view s, std::size_t& pos, std::uint32_t& cp) {
-    const auto lead = static_cast<unsigned char>(s[pos]);
-    int extra = 0;
-    std::uint32_t min = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) { extra = 1; cp = lead & 0x1Fu; min = 0x80; }
-    else if (lead >= 0xE0 && lead <= 0xEF) { extra = 2; cp = lead & 0x0Fu; min = 0x800; }
-    else if (lead >= 0xF0 && lead <= 0xF4) { extra = 3; cp = lead & 0x07u; min = 0x10000; }
-    else return false;
-    if (pos + static_cast<std::size_t>(extra) >= s.size()) return false;
-    for (int i = 1; i <= extra; ++i) {
-        const auto c = static_cast<unsigned char>(s[pos + static_cast<std::size_t>(i)]);
-        if ((c & 0xC0) != 0x80) return false;
-        cp = (cp << 6) | (c & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    pos += static_cast<std::size_t>(extra) + 1;
-    return true;
-}
-
 // Reads Wine-escaped text from pos up to the unescaped `end` character (Wine's parse_strW),
 // handing each UTF-16 unit to put. Returns the position after `end`, or npos with a reason.
 template <typename Put>
@@ -94,8 +74,8 @@ std::size_t Decode(std::string_view s, std::size_t pos, char end, Put put, std::
         if (c != '\\' || (pos + 1 < s.size() && static_cast<unsigned char>(s[pos + 1]) >= 0x80)) {
             // Raw UTF-8; an escaped UTF-8 character stands for itself.
             if (c == '\\') ++pos;
-            std::uint32_t cp = 0;
-            if (!DecodeUtf8(s, pos, cp)) {
+            char32_t cp = 0;
+            if (!text::DecodeUtf8(s, pos, cp)) {
                 why = "text that is not valid UTF-8";
                 return std::string_view::npos;
             }
@@ -192,8 +172,8 @@ std::size_t SkipEscaped(std::string_view s, std::size_t pos, char end, std::stri
             }
             ++pos;  // an escaped UTF-8 character stands for itself
         }
-        std::uint32_t cp = 0;
-        if (!DecodeUtf8(s, pos, cp)) {
+        char32_t cp = 0;
+        if (!text::DecodeUtf8(s, pos, cp)) {
             why = "text that is not valid UTF-8";
             return std::string_view::npos;
         }
