@@ -1,5 +1,6 @@
 #include "platform/registry/wine_reg_file.h"
 
+#include "platform/registry/hex_data.h"
 #include "platform/registry/text.h"
 
 #include <algorithm>
@@ -782,39 +783,15 @@ void AppendValueLine(std::string& out, const Value& value) {
             break;
         case kRegDword:
             if (size == 4) {
-                std::uint32_t dw = 0;
-                for (int i = 3; i >= 0; --i) dw = (dw << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
-                out += "dword:";
-                AppendHex(out, dw, 8);
+                hexdata::AppendDword(out, value.data);
                 out.push_back('\n');
                 return;
             }
             break;
         default: break;
     }
-    if (value.type == kRegBinary) {
-        out += "hex:";
-    } else {
-        out += "hex(";
-        AppendHex(out, value.type, 1);
-        out += "):";
-    }
-    // Wine wraps after the comma that takes the line past 76 characters.
-    std::size_t count = out.size() - lineStart;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(value.data[i]);
-        out.push_back(kDigits[byte >> 4]);
-        out.push_back(kDigits[byte & 0x0F]);
-        count += 2;
-        if (i + 1 < size) {
-            out.push_back(',');
-            if (++count > 76) {
-                out += "\\\n  ";
-                count = 2;
-            }
-        }
-    }
+    hexdata::AppendHexPrefix(out, value.type);
+    hexdata::AppendHexBytes(out, out.size() - lineStart, value.data, "\n");
     out.push_back('\n');
 }
 
