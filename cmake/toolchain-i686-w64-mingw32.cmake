@@ -1,12 +1,3 @@
-# Cross-compiling for 32-bit Windows (the real target; 64-bit Windows runs it through WOW64) with MinGW-w64.
-# The -posix compilers: the win32 thread model has no std::mutex or std::thread.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# 32-bit Windows: the real target (64-bit Windows runs it through WOW64).
+set(mingw_arch i686)
+include(${CMAKE_CURRENT_LIST_DIR}/MinGW.cmake)
