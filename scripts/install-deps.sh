@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the build, the tests, the benchmarks, the demo
-# and the Debian packages (build, lintian, a clean Debian to install them on) need. Does nothing when all of it is already there.
+# and the Debian packages (their build, lintian, a clean Debian to install them on) need. Does
+# nothing when all of it is already there.
 # `install-deps.sh windows` installs only what scripts/build-windows.sh needs.
 set -euo pipefail
 

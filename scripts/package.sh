@@ -25,10 +25,17 @@ git ls-files -z --cached --others --exclude-standard |
   tar --null --files-from=- --ignore-failed-read -cf - | tar -xf - -C "$source"
 cp -r packaging/debian "$source/debian"
 
-(cd "$source" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -b -us -uc)
+echo "Building the Debian packages (the log: $work/build.log) ..."
+if ! (cd "$source" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -b -us -uc) \
+     >"$work/build.log" 2>&1; then
+  tail -n 40 "$work/build.log"
+  echo "The packages could not be built: the whole log is in $work/build.log" >&2
+  exit 1
+fi
 mv "$work"/*.deb build/packages/
 
 desktop-file-validate packaging/sorvel.desktop
+echo "lintian (no error, and no warning without an override that gives its reason):"
 lintian --fail-on error,warning build/packages/*.deb
 echo "Packages in build/packages:"
 ls -1 build/packages
