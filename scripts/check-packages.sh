@@ -24,11 +24,15 @@ if [ ! -e "${debs[0]}" ]; then
 fi
 bash scripts/install-deps.sh
 
-# The release of this machine and the mirror its apt fetches that release's main from.
+# The release of this machine, and the mirrors its apt fetches that release's main from (with
+# its updates), one "URI RELEASE" a line; apt knows them once it has fetched their lists.
 codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' \
-            'Identifier: Packages' 'Component: main' | sort -u |
-          awk -v c="$codename" '$2 == c || index($2, c "-") == 1')
+release_sources() {
+  apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' \
+      'Component: main' | sort -u | awk -v c="$codename" '$2 == c || index($2, c "-") == 1'
+}
+sources=$(release_sources)
+[ -n "$sources" ] || { apt-get update -qq && sources=$(release_sources); }
 mirror=$(awk -v c="$codename" '$2 == c {print $1; exit}' <<<"$sources")
 if [ -z "$mirror" ]; then
   echo "apt on this machine fetches no \"$codename main\": add it to apt's sources." >&2
