@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build, the tests, the benchmarks and the
-# demo need. Does nothing when all of it is already there.
+# Installs, from Debian's packages, everything the build, the tests, the benchmarks, the demo
+# and the Debian packages (their build, lintian, a clean Debian to install them on) need. Does
+# nothing when all of it is already there.
 # `install-deps.sh windows` installs only what scripts/build-windows.sh needs.
 set -euo pipefail
 
@@ -18,6 +19,11 @@ else
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libcurl4-openssl-dev
     wine wine64 xvfb xauth x11-utils imagemagick curl python3
+    libclang-rt-dev
+    debhelper
+    lintian
+    desktop-file-utils
+    debootstrap
     "${windows_packages[@]}"
   )
 fi

@@ -5,6 +5,10 @@
 set -euo pipefail
 build=$1
 
+# The loader tells incompatible versions apart by the SONAME.
+soname=$(objdump -p "$build/libfetchel.so" | awk '$1 == "SONAME" {print $2}')
+[ "$soname" = libfetchel.so.0 ] || { echo "libfetchel.so has the SONAME \"$soname\""; exit 1; }
+
 exported=$(nm -D --defined-only "$build/libfetchel.so" | awk '{print $2, $3}' | sort)
 expected=$'T taDownloadFile\nT taFindCacheEntry'
 if [ "$exported" != "$expected" ]; then
@@ -19,28 +23,7 @@ pc=$(find "$work/usr" -name fetchel.pc)
 [ -n "$pc" ] || { echo "fetchel.pc was not installed"; exit 1; }
 export PKG_CONFIG_PATH=$(dirname "$pc")
 
-cat > "$work/use.c" <<'EOF'
-#include <fetchel.h>
-#include <stdio.h>
-#include <string.h>
-
-int main(void) {
-    char text[FETCHEL_ERROR_TEXT_SIZE];
-    char url[64];
-    if (taDownloadFile("http://", "unused", text, 0) != 0 ||
-        strncmp(text, "InternetOpenUrl error code: 12005\n", 34) != 0) {
-        fprintf(stderr, "taDownloadFile: [%s]\n", text);
-        return 1;
-    }
-    if (taFindCacheEntry("anything", url, sizeof url) != 1 || url[0] != '\0') {
-        fprintf(stderr, "taFindCacheEntry: [%.64s]\n", url);
-        return 1;
-    }
-    puts("ok");
-    return 0;
-}
-EOF
 # shellcheck disable=SC2046
-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror "$work/use.c" -o "$work/use" $(pkg-config --cflags --libs fetchel)
+gcc -std=c99 -Wall -Wextra -Wpedantic -Werror "$(dirname "$0")/pkg_config_caller.c" -o "$work/use" $(pkg-config --cflags --libs fetchel)
 mkdir -p "$work/empty-prefix"
 LD_LIBRARY_PATH=$(pkg-config --variable=libdir fetchel) WINEPREFIX="$work/empty-prefix" "$work/use"
