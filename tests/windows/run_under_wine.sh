@@ -1,11 +1,18 @@
 #!/bin/sh
 # Runs a Windows program of the tests under Wine, in the tests' prefix (the first argument).
-# The Wine server is started here with its output let go: a server that a program under ctest
-# started itself would keep ctest's output pipe open and ctest would wait for it. The server stays
-# 30 s after the last program ends, so a whole test run starts it once (a Wine start without a
-# running server costs 3-4 s) and nothing is left running afterwards.
+# A Wine server, and Wine's own services, that a program under ctest started itself would keep
+# ctest's output pipe open, and ctest would wait for them; so the first program to come starts
+# them here with their output let go (and without the lock below, which they would hold too),
+# while the others wait for it. They stay 30 s after the last program ends, so a whole test run
+# starts them once (a Wine start without them costs 3-4 s), and nothing is left running after.
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all
-wineserver -p 30 </dev/null >/dev/null 2>&1 || true  # 2: one is running already
+(
+  flock 9
+  # 0: started here; 2: one is running already.
+  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+  fi
+) 9>"$prefix/.tests-start.lock"
 exec /usr/lib/wine/wine64 "$@"
