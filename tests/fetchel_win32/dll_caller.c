@@ -2,9 +2,11 @@
  * A Windows program that calls fetchel.dll as its users do: LoadLibraryA, then GetProcAddress by
  * the plain names, through __stdcall pointers.
  *
- *   dll_caller DLL OUTPUT (download URL PATH | find PART SIZE)...
+ *   dll_caller DLL OUTPUT (download URL PATH | find PART SIZE | limit MILLISECONDS)...
  *
- * writes one line per call to OUTPUT (a file, because Wine may add its own text to stdout):
+ * ("limit" sets the library's time bound for the calls after it, through the environment
+ * variable that tests use) and writes one line per call to OUTPUT (a file, because Wine may add
+ * its own text to stdout):
  *   download: "<result> <errorText in hex>"
  *   find:     "<result> <the first SIZE bytes of foundUrl in hex>"
  * The buffers have guard bytes after them; a call that writes past its buffer ends the program
@@ -36,7 +38,7 @@ static int guard_intact(const char* guard) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: dll_caller DLL OUTPUT (download URL PATH | find PART SIZE)...\n");
+        fprintf(stderr, "usage: dll_caller DLL OUTPUT (download URL PATH | find PART SIZE | limit MS)...\n");
         return 2;
     }
     HMODULE dll = LoadLibraryA(argv[1]);
@@ -72,6 +74,10 @@ int main(int argc, char** argv) {
             write_hex(out, url, size);
             free(url);
             i += 2;
+        } else if (strcmp(argv[i], "limit") == 0 && i + 1 < argc) {
+            SetEnvironmentVariableA("FETCHEL_TEST_STALL_MS", argv[i + 1]);
+            i += 1;
+            continue;
         } else {
             fprintf(stderr, "dll_caller: cannot read the call at \"%s\"\n", argv[i]);
             return 2;
