@@ -81,8 +81,10 @@ extern "C" {
  * for). The temporary file is "<name>.part-w<pid>-<n>-<8 hex digits>"; its lock is that the
  * download holds it open without letting others write or delete it, and it is moved over the
  * file with MoveFileEx. A dangling symbolic link is replaced by the file. A path of 260
- * characters or more (MAX_PATH) cannot be created. A download that runs out of time returns at
- * once; its WinINet exchange, which WinINet may not let go of sooner, ends in the background
+ * characters or more (MAX_PATH) cannot be created. The body is read in pieces sized to its
+ * recent rate (what arrives in an eighth of the bound), so a body that slows down abruptly to a
+ * small fraction of that rate can run out of time although it still brings 1024 bytes within
+ * each 60 seconds. A download that runs out of time returns at once; its WinINet exchange, which WinINet may not let go of sooner, ends in the background
  * and removes its temporary file (or leaves it to the next download into that folder, when the
  * process ends first).
  */
