@@ -32,4 +32,7 @@ for arch in i686 x86_64; do
   fi
   cmake -S . -B "$dir" "${options[@]}" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+  # One zip per architecture, of everything the build installs (cmake/WindowsZip.cmake):
+  # build/windows-<arch>/sorvel-<version>-windows-<arch>.zip
+  (cd "$dir" && cpack >/dev/null)
 done

@@ -2,24 +2,36 @@
  * fetchel: download a URL into a file, and find a URL in the WinINet URL cache.
  *
  * On Linux the internet client is libcurl, and the URL cache is the one that Wine keeps for the
- * current user in the Wine prefix ($WINEPREFIX, else ~/.wine). Both functions may be called from
- * several threads at once; neither keeps state between calls.
+ * current user in the Wine prefix ($WINEPREFIX, else ~/.wine). On Windows (fetchel.dll) both are
+ * WinINet's own, and the cache is the current user's. Both functions may be called from several
+ * threads at once; neither keeps state between calls.
  *
  * Build against it with:  cc prog.c $(pkg-config --cflags --libs fetchel)
+ * On Windows, link the import library (libfetchel.dll.a) or load fetchel.dll and look the
+ * functions up by their plain names, "taDownloadFile" and "taFindCacheEntry".
  */
 #ifndef FETCHEL_H
 #define FETCHEL_H
 
 #include <stdint.h>
 
+/* On Windows the functions are __stdcall, the convention of the system's own DLLs, and are
+ * exported under their plain names (fetchel.def); the DLL itself exports only what its .def
+ * names, so nothing is marked for export while it is built. */
 #if defined(_WIN32) && defined(FETCHEL_BUILDING)
-#define FETCHEL_API __declspec(dllexport)
+#define FETCHEL_API
 #elif defined(_WIN32)
 #define FETCHEL_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define FETCHEL_API __attribute__((visibility("default")))
 #else
 #define FETCHEL_API
+#endif
+
+#if defined(_WIN32)
+#define FETCHEL_CALL __stdcall
+#else
+#define FETCHEL_CALL
 #endif
 
 #ifdef __cplusplus
@@ -64,9 +76,20 @@ extern "C" {
  * an existing one. A process killed mid-download leaves its temporary file; the next download
  * into the same folder removes those whose process is gone and whose lock is free.
  * No C++ exception leaves this function. reserved is ignored.
+ *
+ * On Windows the message is wininet.dll's own text for the code (empty for codes it has none
+ * for). The temporary file is "<name>.part-w<pid>-<n>-<8 hex digits>"; its lock is that the
+ * download holds it open without letting others write or delete it, and it is moved over the
+ * file with MoveFileEx. A dangling symbolic link is replaced by the file. A path of 260
+ * characters or more (MAX_PATH) cannot be created. The body is read in pieces sized to its
+ * recent rate (what arrives in an eighth of the bound), so a body that slows down abruptly to a
+ * small fraction of that rate can run out of time although it still brings 1024 bytes within
+ * each 60 seconds. A download that runs out of time returns at once; its WinINet exchange, which WinINet may not let go of sooner, ends in the background
+ * and removes its temporary file (or leaves it to the next download into that folder, when the
+ * process ends first).
  */
-FETCHEL_API int32_t taDownloadFile(const char* url, const char* localPath, char* errorText,
-                                   int32_t reserved);
+FETCHEL_API int32_t FETCHEL_CALL taDownloadFile(const char* url, const char* localPath,
+                                                char* errorText, int32_t reserved);
 
 /*
  * Walks the URL cache from its first entry and returns the source URL of the first entry whose
@@ -79,11 +102,13 @@ FETCHEL_API int32_t taDownloadFile(const char* url, const char* localPath, char*
  *
  * Returns 1 when the walk ended normally, with a match or without one (foundUrl empty; a missing
  * cache is an empty cache), and 0 (foundUrl empty) when the cache could not be read or is
- * damaged. An index file that is not a regular file (a FIFO, a device), or that is larger than
- * any index can be (16,187,392 bytes: the most its allocation bitmap can describe), counts as
- * damaged and is not read. No C++ exception leaves this function (out of memory returns 0).
+ * damaged. On Linux, an index file that is not a regular file (a FIFO, a device), or that is
+ * larger than any index can be (16,187,392 bytes: the most its allocation bitmap can describe),
+ * counts as damaged and is not read. On Windows the walk is WinINet's own
+ * (FindFirstUrlCacheEntryA, FindNextUrlCacheEntryA), and any error of it but the end of the cache
+ * returns 0. No C++ exception leaves this function (out of memory returns 0).
  */
-FETCHEL_API int32_t taFindCacheEntry(const char* part, char* foundUrl, uint32_t size);
+FETCHEL_API int32_t FETCHEL_CALL taFindCacheEntry(const char* part, char* foundUrl, uint32_t size);
 
 #ifdef __cplusplus
 }
