@@ -7,5 +7,5 @@
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all
-wineserver -p 30 </dev/null >/dev/null 2>&1 || true  # 2: one is running already
+wineserver -p30 </dev/null >/dev/null 2>&1 || true  # 2: one is running already
 exec /usr/lib/wine/wine64 "$@"
