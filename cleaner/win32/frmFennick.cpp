@@ -59,7 +59,9 @@ WindowsClass ClassOf(ControlKind kind) {
             return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY,
                     WS_EX_CLIENTEDGE};
         case ControlKind::WarningBox:
-            return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_READONLY,
+            // Its lines as written: a font a little wider than the one it was drawn with would
+            // otherwise wrap the third line and push the fourth out of sight.
+            return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY,
                     WS_EX_CLIENTEDGE};
         case ControlKind::CheckBox:
             return {"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};

@@ -225,6 +225,25 @@ TEST_F(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinux) {
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
 }
 
+TEST_F(WindowsE2e, TheWindowIsLaidOutAtTheSystemsDpi) {
+    const Workspace workspace(*suite_);
+    // 144 dots an inch, and Wine's X windows without a frame of their own: each is then its
+    // window's client area.
+    testsupport::WriteFile(workspace.folder + "/dpi.bat",
+                           "reg add \"HKCU\\Control Panel\\Desktop\" /v LogPixels /t REG_DWORD /d 144 /f\r\n"
+                           "reg add \"HKCU\\Software\\Wine\\X11 Driver\" /v Managed /d Y /f\r\n");
+    const testsupport::WineResult set =
+        testsupport::RunWine(workspace.prefix, {"cmd", "/c", WindowsPath(workspace.folder + "/dpi.bat")});
+    ASSERT_EQ(set.status, 0) << set.output;
+    const VirtualDisplay display;
+    Desktop desktop(display.Name());
+    Process sorvel({"wine", SORVEL_EXE},
+                   {{"WINEPREFIX", workspace.prefix}, {"WINEDEBUG", "-all"}, {"DISPLAY", display.Name()}},
+                   workspace.folder);
+    const std::string window = desktop.WaitForWindow("^Tarvo Registry Cleaner$");
+    EXPECT_EQ(desktop.Size(window), std::make_pair(467, 408));  // 4665 x 4080 twips
+}
+
 TEST_F(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
     const Workspace onLinux(*suite_);
     const Workspace onWindows(*suite_);
