@@ -151,8 +151,6 @@ std::string Desktop::WaitForWindow(const std::string& title, const std::vector<s
     return found;
 }
 
-bool Desktop::HasWindow(const std::string& title) { return !Windows(title).empty(); }
-
 std::pair<int, int> Desktop::Size(const std::string& window) {
     std::istringstream lines(Run("getwindowgeometry --shell " + window));
     int width = 0;

@@ -58,8 +58,6 @@ public:
     // Waits for a visible window whose title matches the regular expression and that is none of
     // those already seen; throws std::runtime_error when none comes in time.
     std::string WaitForWindow(const std::string& title, const std::vector<std::string>& seen = {});
-    // Whether a visible window of that title is there.
-    bool HasWindow(const std::string& title);
     std::pair<int, int> Size(const std::string& window);
     // A left click at x, y of the window (pixels from its top-left corner).
     void Click(const std::string& window, int x, int y);
