@@ -18,7 +18,7 @@ else
     build-essential cmake ninja-build pkg-config clang
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libcurl4-openssl-dev
-    wine wine64 xvfb xauth x11-utils imagemagick curl python3
+    wine wine64 xvfb xauth x11-utils xdotool imagemagick curl python3
     libclang-rt-dev
     debhelper
     lintian

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Makes a PNG of sorvel.exe's window (the Win32 one, x86_64, under Wine) as it opens, under a
+# virtual X server (Xvfb) at 96 dots an inch, in a fresh Wine prefix of its own: the client
+# area, like scripts/screenshot.sh takes of the Qt window.
+# Usage: scripts/screenshot-windows.sh [OUTPUT.png] (default: build/sorvel-window-win32.png).
+# Uses $SORVEL_EXE, else build/windows-x86_64/sorvel.exe (built first when missing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+out=${1:-$repo/build/sorvel-window-win32.png}
+case "$out" in /*) ;; *) out=$repo/$out ;; esac
+
+exe=${SORVEL_EXE:-$repo/build/windows-x86_64/sorvel.exe}
+if [ ! -f "$exe" ]; then
+  bash scripts/build-windows.sh
+fi
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+echo "Making a Wine prefix for the picture (some seconds)"
+DISPLAY= wineboot -i >/dev/null 2>&1
+wineserver -w
+mkdir -p "$(dirname "$out")"
+
+# Inside the X server: start sorvel.exe, wait for its window, let it paint, take the window.
+cat >"$work/shoot.sh" <<'INNER'
+set -euo pipefail
+cd "$WORK"
+wine "$EXE" &
+window=
+for _ in $(seq 1 150); do
+  window=$(xdotool search --onlyvisible --name '^Tarvo Registry Cleaner$' 2>/dev/null | head -1) || true
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || { echo "the window did not open" >&2; exit 1; }
+sleep 1   # let the window finish painting
+import -window "$window" "$OUT"
+wineserver -k
+INNER
+WORK=$work EXE=$exe OUT=$out xvfb-run -a -s "-screen 0 640x480x24 -dpi 96" bash "$work/shoot.sh"
+echo "Screenshot: $out ($(identify -format '%wx%h' "$out") pixels)"

@@ -1,0 +1,182 @@
+// The registry forwarder against Wine's real advapi32: the result codes and behaviours the
+// registry layer relies on (registry_api.h), the 32-bit node reached by its path from the 64-bit
+// view, link keys, and what the narrow functions cannot give out. Scratch keys are made with
+// advapi32's own wide functions and removed afterwards.
+#include "platform/win32/win32_registry.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using platform::DWORD;
+using Key = platform::HKEY;  // the contract's handle; ::HKEY is Windows' own
+using platform::LONG;
+
+const std::wstring kScratch = L"Software\\SorvelForwarderTest-" + std::to_wstring(::GetCurrentProcessId());
+const std::string kScratchNarrow = "Software\\SorvelForwarderTest-" + std::to_string(::GetCurrentProcessId());
+
+// A key made with advapi32 itself, in the given view.
+void MakeKey(::HKEY root, const std::wstring& path, REGSAM view = 0) {
+    ::HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void SetValue(::HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+              const void* data, DWORD size) {
+    ::HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+bool KeyExists(::HKEY root, const std::wstring& path, REGSAM view) {
+    ::HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+class ForwarderTest : public ::testing::Test {
+protected:
+    ~ForwarderTest() override {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratch.c_str());
+        ::HKEY machine = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                            &machine) == ERROR_SUCCESS) {
+            ::RegDeleteTreeW(machine, kScratch.substr(std::wcslen(L"Software\\")).c_str());
+            ::RegCloseKey(machine);
+        }
+    }
+
+    Key Open(Key root, const std::string& path, DWORD options = 0) {
+        Key key = 0;
+        EXPECT_EQ(registry.RegOpenKeyExA(root, path.c_str(), options, 0x3F, &key), 0) << path;
+        return key;
+    }
+
+    platform::Win32Registry registry;
+};
+
+TEST_F(ForwarderTest, KeepsTheResultCodesTheLayerReliesOn) {
+    MakeKey(HKEY_CURRENT_USER, kScratch + L"\\Parent\\Child");
+    SetValue(HKEY_CURRENT_USER, kScratch + L"\\Parent\\Child", L"Colour", REG_SZ, L"blue", 10);
+
+    Key missing = 0;
+    EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyCurrentUser, (kScratchNarrow + "\\None").c_str(),
+                                     0, 0x3F, &missing),
+              2);
+
+    // Subkeys: a name that does not fit gives 234 and nothing past the buffer; a class size of
+    // 0 asks for no class; past the last subkey, 259.
+    const Key scratch = Open(platform::kHkeyCurrentUser, kScratchNarrow);
+    char name[16];
+    std::memset(name, 'x', sizeof name);
+    DWORD size = 3;
+    EXPECT_EQ(registry.RegEnumKeyExA(scratch, 0, name, &size, nullptr, nullptr, nullptr, nullptr), 234);
+    EXPECT_EQ(name[3], 'x');
+    char className[32];
+    DWORD classSize = 0;
+    size = sizeof name;
+    EXPECT_EQ(registry.RegEnumKeyExA(scratch, 0, name, &size, nullptr, className, &classSize, nullptr), 0);
+    EXPECT_EQ(std::string(name, size), "Parent");
+    size = sizeof name;
+    EXPECT_EQ(registry.RegEnumKeyExA(scratch, 1, name, &size, nullptr, nullptr, nullptr, nullptr), 259);
+
+    // A key that still has subkeys is not deleted; a handle on a key deleted meanwhile gives 1018.
+    EXPECT_EQ(registry.RegDeleteKeyA(scratch, "Parent"), 5);
+    const Key child = Open(scratch, "Parent\\Child");
+    EXPECT_EQ(registry.RegDeleteKeyA(scratch, "Parent\\Child"), 0);
+    DWORD type = 0;
+    EXPECT_EQ(registry.RegQueryValueExA(child, "Colour", nullptr, &type, nullptr, &size), 1018);
+    EXPECT_EQ(registry.RegCloseKey(child), 0);
+    EXPECT_EQ(registry.RegCloseKey(child), 6);
+    EXPECT_EQ(registry.RegDeleteKeyA(scratch, "Parent"), 0);
+    EXPECT_EQ(registry.RegCloseKey(scratch), 0);
+
+    // An empty path below a root is the root's own handle, which closing leaves open.
+    const Key root = Open(platform::kHkeyCurrentUser, "");
+    EXPECT_EQ(root, platform::kHkeyCurrentUser);
+    EXPECT_EQ(registry.RegCloseKey(root), 0);
+    Key software = 0;
+    EXPECT_EQ(registry.RegOpenKeyExA(root, "Software", 0, 0x3F, &software), 0);
+    registry.RegCloseKey(software);
+
+    char text[256] = {};
+    const DWORD length = registry.FormatMessageA(platform::kFormatMessageFromSystem, nullptr, 5,
+                                                 0, text, 255, nullptr);
+    EXPECT_GT(length, 2u);
+    EXPECT_EQ(std::string(text, length).substr(length - 2), "\r\n");
+}
+
+TEST_F(ForwarderTest, ReachesThe32BitNodeByItsPathAndOpensALinkItself) {
+    ASSERT_TRUE(registry.HasWow64Node());
+    // A 32-bit installer's key, and the same path written in the 64-bit view.
+    MakeKey(HKEY_LOCAL_MACHINE, kScratch + L"\\Only32", KEY_WOW64_32KEY);
+    const std::string node = "Software\\Wow6432Node\\" + kScratchNarrow.substr(9);
+    const Key key = Open(platform::kHkeyLocalMachine, node + "\\Only32");
+    registry.RegCloseKey(key);
+    Key none = 0;
+    EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyLocalMachine, (kScratchNarrow + "\\Only32").c_str(),
+                                     0, 0x3F, &none),
+              2);
+    EXPECT_EQ(registry.RegDeleteKeyA(platform::kHkeyLocalMachine, (node + "\\Only32").c_str()), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kScratch + L"\\Only32", KEY_WOW64_32KEY));
+
+    // Software\Wow6432Node\Classes is a link: opened itself it holds the link's value; opened
+    // without the option, its target (the 32-bit classes), which has subkeys of its own.
+    const Key link = Open(platform::kHkeyLocalMachine, "Software\\Wow6432Node\\Classes",
+                           platform::kRegOptionOpenLink);
+    DWORD type = 0;
+    EXPECT_EQ(registry.RegQueryValueExA(link, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr), 0);
+    EXPECT_EQ(type, platform::kRegLink);
+    registry.RegCloseKey(link);
+    const Key target = Open(platform::kHkeyLocalMachine, "Software\\Wow6432Node\\Classes");
+    EXPECT_EQ(registry.RegQueryValueExA(target, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr), 2);
+    char name[256];
+    DWORD size = sizeof name;
+    EXPECT_EQ(registry.RegEnumKeyExA(target, 0, name, &size, nullptr, nullptr, nullptr, nullptr), 0);
+    registry.RegCloseKey(target);
+}
+
+TEST_F(ForwarderTest, TellsWhatTheNarrowFunctionsCannotGiveOut) {
+    const std::wstring plain = kScratch + L"\\Plain";
+    SetValue(HKEY_CURRENT_USER, plain, L"Name", REG_SZ, L"caf\u00e9", 10);
+    SetValue(HKEY_CURRENT_USER, plain, L"Bytes", REG_BINARY, "\x01\x00\x01", 3);
+    MakeKey(HKEY_CURRENT_USER, plain + L"\\Sub");
+    const std::wstring names = kScratch + L"\\Names";
+    MakeKey(HKEY_CURRENT_USER, names + L"\\\u0100");
+    const std::wstring valueName = kScratch + L"\\ValueName";
+    SetValue(HKEY_CURRENT_USER, valueName, L"x\u0100", REG_DWORD, "\x01\x00\x00\x00", 4);
+    const std::wstring text = kScratch + L"\\Text";
+    SetValue(HKEY_CURRENT_USER, text, L"", REG_EXPAND_SZ, L"\u0100", 4);
+    const std::wstring odd = kScratch + L"\\Odd";
+    SetValue(HKEY_CURRENT_USER, odd, L"", REG_SZ, "abc", 3);
+
+    const auto loss = [&](const std::wstring& path) {
+        const std::string narrow(path.begin(), path.end());
+        const Key key = Open(platform::kHkeyCurrentUser, narrow);
+        DWORD found = 99;
+        EXPECT_EQ(registry.QueryNarrowLoss(key, &found), 0);
+        registry.RegCloseKey(key);
+        return found;
+    };
+    EXPECT_EQ(loss(plain), 0u);
+    EXPECT_EQ(loss(names), platform::kNarrowNamesInexact);
+    EXPECT_EQ(loss(valueName), platform::kNarrowNamesInexact);
+    EXPECT_EQ(loss(text), platform::kNarrowTextInexact);
+    EXPECT_EQ(loss(odd), platform::kNarrowTextInexact);
+    EXPECT_EQ(registry.QueryNarrowLoss(platform::kHkeyCurrentUser, nullptr), 87);
+}
+
+}  // namespace
