@@ -35,10 +35,10 @@ int SystemDpi() {
 int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
 
 // Each edge is scaled, so controls that meet in twips meet in pixels at every DPI.
-RECT PixelRect(const ControlSpec& spec, int dpi) {
-    RECT rect{Pixels(spec.left, dpi), Pixels(spec.top, dpi), Pixels(spec.left + spec.width, dpi),
-              Pixels(spec.top + spec.height, dpi)};
-    if (spec.kind == ControlKind::Line) rect.bottom = rect.top + 1;
+RECT PixelRect(const FormControl& control, int dpi) {
+    RECT rect{Pixels(control.left, dpi), Pixels(control.top, dpi),
+              Pixels(control.left + control.width, dpi), Pixels(control.top + control.height, dpi)};
+    if (control.kind == ControlKind::Line) rect.bottom = rect.top + 1;
     return rect;
 }
 
@@ -132,25 +132,25 @@ frmFennick::~frmFennick() {
 // The controls are made in the order of their tab indices: Tab then moves through those that
 // take the focus in that order.
 void frmFennick::CreateControls(int dpi) {
-    std::vector<const ControlSpec*> order;
-    for (const ControlSpec& spec : kControls) order.push_back(&spec);
-    std::stable_sort(order.begin(), order.end(), [](const ControlSpec* a, const ControlSpec* b) {
+    std::vector<const FormControl*> order;
+    for (const FormControl& entry : kFormControls) order.push_back(&entry);
+    std::stable_sort(order.begin(), order.end(), [](const FormControl* a, const FormControl* b) {
         return a->tabIndex < b->tabIndex;
     });
-    for (const ControlSpec* spec : order) {
-        const WindowsClass kind = ClassOf(spec->kind);
-        const RECT rect = PixelRect(*spec, dpi);
-        const auto index = static_cast<std::size_t>(spec->id);
+    for (const FormControl* entry : order) {
+        const WindowsClass kind = ClassOf(entry->kind);
+        const RECT rect = PixelRect(*entry, dpi);
+        const auto index = static_cast<std::size_t>(entry->id);
         const HWND control = ::CreateWindowExA(
-            kind.exStyle, kind.name, spec->text, kind.style, rect.left, rect.top,
+            kind.exStyle, kind.name, entry->text, kind.style, rect.left, rect.top,
             rect.right - rect.left, rect.bottom - rect.top, window_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
             ::GetModuleHandleA(nullptr), nullptr);
         if (control == nullptr) throw std::runtime_error("the window's controls could not be made");
         ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        if (entry->ticked) ::SendMessageA(control, BM_SETCHECK, BST_CHECKED, 0);
         controls_[index] = control;
     }
-    ::SendMessageA(Control(ControlId::Check1), BM_SETCHECK, BST_CHECKED, 0);
 }
 
 void frmFennick::Attach(FennickRun& run) { run_ = &run; }

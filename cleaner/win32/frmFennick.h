@@ -1,13 +1,13 @@
 // frmFennick, the one window of sorvel, as a plain Win32 window of the standard controls, laid
-// out from the control table (control_table.h) at the system's DPI. The run itself lives in
+// out from the control table (cleaner/run/control_table.h) at the system's DPI. The run itself lives in
 // FennickRun (run.h); this class only shows and forwards.
 #pragma once
 
 #include <windows.h>
 
+#include "cleaner/run/control_table.h"
 #include "cleaner/run/run.h"
 #include "cleaner/startup/startup_platform.h"
-#include "cleaner/win32/control_table.h"
 
 #include <array>
 #include <functional>
@@ -69,7 +69,7 @@ private:
 
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
-    std::array<HWND, kControls.size()> controls_{};
+    std::array<HWND, kFormControls.size()> controls_{};
     HWND focus_ = nullptr;  // the control that had the focus when the window was left
     FennickRun* run_ = nullptr;
     std::function<void(int)> ender_;

@@ -28,40 +28,37 @@ namespace cleaner {
 namespace {
 
 // The layout is kept in twips, the unit the window was drawn in.
-QRect Twips(int left, int top, int width, int height) {
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                 height / kTwipsPerPixel);
+QRect Twips(const FormControl& control) {
+    return QRect(control.left / kTwipsPerPixel, control.top / kTwipsPerPixel,
+                 control.width / kTwipsPerPixel, control.height / kTwipsPerPixel);
 }
 
 template <typename Control>
-Control* Place(QWidget* parent, const char* name, const QRect& geometry, int tabIndex) {
+Control* Place(QWidget* parent, const FormControl& entry) {
     auto* control = new Control(parent);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(geometry);
-    control->setProperty("TabIndex", tabIndex);
+    control->setObjectName(QString::fromLatin1(entry.name));
+    control->setGeometry(Twips(entry));
+    if (entry.tabIndex >= 0) control->setProperty("TabIndex", entry.tabIndex);
     return control;
 }
 
-QLabel* PlaceLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry,
-                   int tabIndex) {
-    auto* label = Place<QLabel>(parent, name, geometry, tabIndex);
-    label->setText(QString::fromLatin1(caption));
+QLabel* PlaceLabel(QWidget* parent, const FormControl& entry) {
+    auto* label = Place<QLabel>(parent, entry);
+    label->setText(QString::fromLatin1(entry.text));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 
-QLineEdit* PlacePathBox(QWidget* parent, const char* name, const char* text,
-                        const QRect& geometry, int tabIndex) {
-    auto* box = Place<QLineEdit>(parent, name, geometry, tabIndex);
-    box->setText(QString::fromLatin1(text));
+QLineEdit* PlacePathBox(QWidget* parent, const FormControl& entry) {
+    auto* box = Place<QLineEdit>(parent, entry);
+    box->setText(QString::fromLatin1(entry.text));
     box->setCursorPosition(0);
     return box;
 }
 
 // A field the run writes and the user only reads, on the button face like a caption.
-QLineEdit* PlaceDisplayBox(QWidget* parent, const char* name, const QRect& geometry,
-                           int tabIndex) {
-    auto* box = Place<QLineEdit>(parent, name, geometry, tabIndex);
+QLineEdit* PlaceDisplayBox(QWidget* parent, const FormControl& entry) {
+    auto* box = Place<QLineEdit>(parent, entry);
     box->setReadOnly(true);
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
@@ -69,20 +66,53 @@ QLineEdit* PlaceDisplayBox(QWidget* parent, const char* name, const QRect& geome
     return box;
 }
 
-QCheckBox* PlaceCheckBox(QWidget* parent, const char* name, const char* caption, bool ticked,
-                         const QRect& geometry, int tabIndex) {
-    auto* box = Place<QCheckBox>(parent, name, geometry, tabIndex);
-    box->setText(QString::fromLatin1(caption));
-    box->setChecked(ticked);
+// Multi-line and read-only, on the ordinary text background.
+QPlainTextEdit* PlaceWarningBox(QWidget* parent, const FormControl& entry) {
+    auto* box = Place<QPlainTextEdit>(parent, entry);
+    box->setReadOnly(true);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // the fixed text fits
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box->document()->setDocumentMargin(2);
+    box->setPlainText(QString::fromLatin1(entry.text).replace(QStringLiteral("\r\n"),
+                                                              QStringLiteral("\n")));
     return box;
 }
 
-QPushButton* PlaceButton(QWidget* parent, const char* name, const char* caption,
-                         const QRect& geometry, int tabIndex) {
-    auto* button = Place<QPushButton>(parent, name, geometry, tabIndex);
-    button->setText(QString::fromLatin1(caption));
+QCheckBox* PlaceCheckBox(QWidget* parent, const FormControl& entry) {
+    auto* box = Place<QCheckBox>(parent, entry);
+    box->setText(QString::fromLatin1(entry.text));
+    box->setChecked(entry.ticked);
+    return box;
+}
+
+QPushButton* PlaceButton(QWidget* parent, const FormControl& entry) {
+    auto* button = Place<QPushButton>(parent, entry);
+    button->setText(QString::fromLatin1(entry.text));
     button->setAutoDefault(false);
     return button;
+}
+
+// A plain one-pixel line in the text colour.
+QFrame* PlaceLine(QWidget* parent, const FormControl& entry) {
+    auto* line = Place<QFrame>(parent, entry);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setLineWidth(1);
+    line->setFixedHeight(1);
+    return line;
+}
+
+QWidget* PlaceControl(QWidget* parent, const FormControl& entry) {
+    switch (entry.kind) {
+        case ControlKind::Label: return PlaceLabel(parent, entry);
+        case ControlKind::PathBox: return PlacePathBox(parent, entry);
+        case ControlKind::DisplayBox: return PlaceDisplayBox(parent, entry);
+        case ControlKind::WarningBox: return PlaceWarningBox(parent, entry);
+        case ControlKind::CheckBox: return PlaceCheckBox(parent, entry);
+        case ControlKind::Button: return PlaceButton(parent, entry);
+        case ControlKind::Line: return PlaceLine(parent, entry);
+    }
+    return nullptr;
 }
 
 // The layout was drawn for an 8-point sans-serif font of Windows' metrics; the first of these
@@ -130,45 +160,32 @@ frmFennick::frmFennick(QWidget* parent) : QWidget(parent, Qt::Window) {
 frmFennick::~frmFennick() = default;
 
 void frmFennick::CreateControls() {
-    Label3 = PlaceLabel(this, "Label3", "Key File", Twips(240, 120, 1095, 255), 7);
-    txtKeyFile = PlacePathBox(this, "txtKeyFile", "taRegKeywords.txt",
-                              Twips(1320, 120, 3255, 315), 8);
-    Label4 = PlaceLabel(this, "Label4", "Reg File", Twips(240, 480, 1095, 255), 10);
-    txtRegFile = PlacePathBox(this, "txtRegFile", "taDeletedRegKeys.reg",
-                              Twips(1320, 480, 3255, 315), 9);
-    Check1 = PlaceCheckBox(this, "Check1", "Remove Keys", true, Twips(1320, 840, 1335, 255), 15);
-    Check2 = PlaceCheckBox(this, "Check2", "Remove Settings", false,
-                           Twips(2880, 840, 1695, 255), 16);
+    for (const FormControl& entry : kFormControls) Keep(entry.id, PlaceControl(this, entry));
+}
 
-    // A plain one-pixel line in the text colour, from 240 to 4560 twips at 1155.
-    Line1 = new QFrame(this);
-    Line1->setObjectName(QStringLiteral("Line1"));
-    Line1->setFrameShape(QFrame::HLine);
-    Line1->setFrameShadow(QFrame::Plain);
-    Line1->setLineWidth(1);
-    Line1->setGeometry(240 / kTwipsPerPixel, 1155 / kTwipsPerPixel,
-                       (4560 - 240) / kTwipsPerPixel, 1);
-
-    Label1 = PlaceLabel(this, "Label1", "Key Word", Twips(240, 1200, 1095, 255), 0);
-    txtKeyWord = PlaceDisplayBox(this, "txtKeyWord", Twips(1320, 1200, 3255, 315), 2);
-    Label2 = PlaceLabel(this, "Label2", "Registry Hive", Twips(240, 1560, 1095, 255), 1);
-    txtRegistryHive = PlaceDisplayBox(this, "txtRegistryHive", Twips(1320, 1560, 3255, 315), 3);
-    txtStatus = PlaceDisplayBox(this, "txtStatus", Twips(240, 1920, 4335, 315), 4);
-    cmdRemove = PlaceButton(this, "cmdRemove", "Remove...", Twips(240, 2280, 975, 615), 6);
-    Label5 = PlaceLabel(this, "Label5", "Start", Twips(1440, 2280, 855, 255), 13);
-    Label6 = PlaceLabel(this, "Label6", "End", Twips(2520, 2280, 855, 255), 14);
-    cmdCancel = PlaceButton(this, "cmdCancel", "Cancel", Twips(3600, 2280, 975, 615), 5);
-    Text1 = PlaceDisplayBox(this, "Text1", Twips(1440, 2520, 855, 375), 11);
-    Text2 = PlaceDisplayBox(this, "Text2", Twips(2520, 2520, 855, 375), 12);
-
-    // Multi-line and read-only, on the ordinary text background.
-    Text3 = Place<QPlainTextEdit>(this, "Text3", Twips(240, 3000, 4335, 975), 17);
-    Text3->setReadOnly(true);
-    Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // the fixed text fits
-    Text3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Text3->document()->setDocumentMargin(2);
-    Text3->setPlainText(QString::fromLatin1(kWarningText).replace(QStringLiteral("\r\n"),
-                                                                  QStringLiteral("\n")));
+// Each control under its own name, as the run and the tests know it.
+void frmFennick::Keep(ControlId id, QWidget* control) {
+    switch (id) {
+        case ControlId::Label3: Label3 = static_cast<QLabel*>(control); break;
+        case ControlId::txtKeyFile: txtKeyFile = static_cast<QLineEdit*>(control); break;
+        case ControlId::Label4: Label4 = static_cast<QLabel*>(control); break;
+        case ControlId::txtRegFile: txtRegFile = static_cast<QLineEdit*>(control); break;
+        case ControlId::Check1: Check1 = static_cast<QCheckBox*>(control); break;
+        case ControlId::Check2: Check2 = static_cast<QCheckBox*>(control); break;
+        case ControlId::Line1: Line1 = static_cast<QFrame*>(control); break;
+        case ControlId::Label1: Label1 = static_cast<QLabel*>(control); break;
+        case ControlId::txtKeyWord: txtKeyWord = static_cast<QLineEdit*>(control); break;
+        case ControlId::Label2: Label2 = static_cast<QLabel*>(control); break;
+        case ControlId::txtRegistryHive: txtRegistryHive = static_cast<QLineEdit*>(control); break;
+        case ControlId::txtStatus: txtStatus = static_cast<QLineEdit*>(control); break;
+        case ControlId::cmdRemove: cmdRemove = static_cast<QPushButton*>(control); break;
+        case ControlId::Label5: Label5 = static_cast<QLabel*>(control); break;
+        case ControlId::Label6: Label6 = static_cast<QLabel*>(control); break;
+        case ControlId::cmdCancel: cmdCancel = static_cast<QPushButton*>(control); break;
+        case ControlId::Text1: Text1 = static_cast<QLineEdit*>(control); break;
+        case ControlId::Text2: Text2 = static_cast<QLineEdit*>(control); break;
+        case ControlId::Text3: Text3 = static_cast<QPlainTextEdit*>(control); break;
+    }
 }
 
 // Tab moves through the controls that take the focus in the order of the tab indices they were

@@ -3,6 +3,7 @@
 // The run itself lives in FennickRun (run.h); this class only shows and forwards.
 #pragma once
 
+#include "cleaner/run/control_table.h"
 #include "cleaner/run/run.h"
 #include "cleaner/startup/startup_platform.h"
 
@@ -21,19 +22,10 @@ class QCloseEvent;
 
 namespace cleaner {
 
-// The warning text of Text3: four lines, each ended by CR LF.
-inline constexpr const char* kWarningText =
-    "Warning!! This program will alter your system registry.  \r\n"
-    "\r\n"
-    "Please ensure that you have the means to recover should \r\n"
-    "this process fail.\r\n";
-
-inline constexpr const char* kWindowCaption = "Tarvo Registry Cleaner";
-
-// Client area in twips (4665 x 4080), at 15 twips a pixel.
+// Client area at 15 twips a pixel: 311 x 272.
 inline constexpr int kTwipsPerPixel = 15;
-inline constexpr int kClientWidth = 4665 / kTwipsPerPixel;   // 311
-inline constexpr int kClientHeight = 4080 / kTwipsPerPixel;  // 272
+inline constexpr int kClientWidth = kClientWidthTwips / kTwipsPerPixel;
+inline constexpr int kClientHeight = kClientHeightTwips / kTwipsPerPixel;
 
 class frmFennick : public QWidget, public MainWindow {
     Q_OBJECT
@@ -110,6 +102,7 @@ protected:
 
 private:
     void CreateControls();
+    void Keep(ControlId id, QWidget* control);
     void SetTabOrder();
     bool RunStarted() const;
     void ShowField(QLineEdit* field, const std::string& text);

@@ -1,10 +1,11 @@
 // frmFennick as it was drawn: its caption, its client area and every control with its kind,
-// text, place in twips and tab index. The Win32 window is made from this table.
+// text, place in twips and tab index. Both windows, the Qt one and the Win32 one, are made from
+// this table, so that they are one window on two toolkits.
 #pragma once
 
 #include <array>
 
-namespace cleaner::win32 {
+namespace cleaner {
 
 inline constexpr const char* kWindowCaption = "Tarvo Registry Cleaner";
 
@@ -35,21 +36,22 @@ enum class ControlId {
     txtRegistryHive, txtStatus, cmdRemove, Label5, Label6, cmdCancel, Text1, Text2, Text3,
 };
 
-struct ControlSpec {
+struct FormControl {
     ControlId id;
     const char* name;
     ControlKind kind;
     const char* text;
     int left, top, width, height;  // twips from the client area's top-left corner
     int tabIndex;                  // -1: Line1, which takes no part in the tab order
+    bool ticked = false;           // a check box ticked when the window opens
 };
 
-inline constexpr std::array<ControlSpec, 19> kControls = {{
+inline constexpr std::array<FormControl, 19> kFormControls = {{
     {ControlId::Label3, "Label3", ControlKind::Label, "Key File", 240, 120, 1095, 255, 7},
     {ControlId::txtKeyFile, "txtKeyFile", ControlKind::PathBox, "taRegKeywords.txt", 1320, 120, 3255, 315, 8},
     {ControlId::Label4, "Label4", ControlKind::Label, "Reg File", 240, 480, 1095, 255, 10},
     {ControlId::txtRegFile, "txtRegFile", ControlKind::PathBox, "taDeletedRegKeys.reg", 1320, 480, 3255, 315, 9},
-    {ControlId::Check1, "Check1", ControlKind::CheckBox, "Remove Keys", 1320, 840, 1335, 255, 15},
+    {ControlId::Check1, "Check1", ControlKind::CheckBox, "Remove Keys", 1320, 840, 1335, 255, 15, true},
     {ControlId::Check2, "Check2", ControlKind::CheckBox, "Remove Settings", 2880, 840, 1695, 255, 16},
     {ControlId::Line1, "Line1", ControlKind::Line, "", 240, 1155, 4560 - 240, 0, -1},
     {ControlId::Label1, "Label1", ControlKind::Label, "Key Word", 240, 1200, 1095, 255, 0},
@@ -66,4 +68,4 @@ inline constexpr std::array<ControlSpec, 19> kControls = {{
     {ControlId::Text3, "Text3", ControlKind::WarningBox, kWarningText, 240, 3000, 4335, 975, 17},
 }};
 
-}  // namespace cleaner::win32
+}  // namespace cleaner
