@@ -111,4 +111,10 @@ int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, 
     return ReadPath(path, contents, info, maxSize);
 }
 
+std::string LinkText(const std::string& path) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Plain POSIX file access shared by the parts that read a Wine prefix's files: a descriptor that
-// closes itself, and the read of a whole file.
+// closes itself, the read of a whole file, and the text of a symbolic link.
 #pragma once
 
 #include <sys/stat.h>
@@ -56,5 +56,9 @@ int ReadWholeFile(const std::string& path, std::string& contents, struct stat* i
                   std::uint64_t maxSize = kAnySize);
 int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
                   struct stat* info = nullptr, std::uint64_t maxSize = kAnySize);
+
+// What the symbolic link at path holds (where it points); empty when path is no link or cannot be
+// read.
+std::string LinkText(const std::string& path);
 
 }  // namespace platform

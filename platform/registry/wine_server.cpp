@@ -77,12 +77,6 @@ bool IsNumber(const char* name) {
     return true;
 }
 
-std::string LinkText(const std::string& link) {
-    char buffer[4096];
-    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
 bool IsWineServerProgram(const std::string& process) {
     const std::string program = LinkText(process + "/exe");
     return program.substr(program.rfind('/') + 1).starts_with("wineserver");

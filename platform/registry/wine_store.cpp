@@ -46,12 +46,6 @@ std::string TryAgainAfterWine(const std::string& prefix) {
                      TryAgainAfterWine(prefix));
 }
 
-std::string LinkTarget(const std::string& link) {
-    char buffer[4096];
-    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
 struct HiveFile {
     Hive hive;
     const char* name;
@@ -194,7 +188,7 @@ private:
         struct stat link {};
         if (::lstat(file.path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
             throw StoreError("The registry file " + Quoted(file.path) + " of " + PrefixMessage(prefix_) +
-                             " is a symbolic link that points nowhere: " + Quoted(LinkTarget(file.path)) +
+                             " is a symbolic link that points nowhere: " + Quoted(LinkText(file.path)) +
                              (error == ELOOP ? " leads back to itself" : " does not exist") +
                              ". Restore the file it points to (or put the file itself in place of the "
                              "link), then try again.");
