@@ -3,8 +3,8 @@
 // why a file could not be made or written; tests make those failures happen on purpose.
 //
 // Standard library only: the removal that uses it builds for Windows too. standard_files.h has
-// the implementation with the standard library alone (the one Windows uses), durable_files.h
-// one that also flushes to the disc (POSIX).
+// the implementation with the standard library alone; durable_files.h (POSIX) and
+// platform/win32/win32_files.h (Windows) build on it with writes that reach the disc.
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,7 @@
-// The backup's files with the standard library alone (the implementation Windows uses): each
-// block is handed to the system before the key it saves is deleted, so a program that ends early
-// (Cancel, a crash, a kill) leaves every block it wrote in the file. It survives the end of the
-// program, not a power cut; durable_files.h adds the flush to the disc.
+// The backup's files with the standard library alone: each block is handed to the system before
+// the key it saves is deleted, so a program that ends early (Cancel, a crash, a kill) leaves every
+// block it wrote in the file. It survives the end of the program, not a power cut;
+// durable_files.h (POSIX) and platform/win32/win32_files.h (Windows) add the flush to the disc.
 #pragma once
 
 #include "platform/files/backup_files.h"
