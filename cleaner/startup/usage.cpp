@@ -47,7 +47,10 @@ std::string UsageText() {
            "meanwhile. On Windows it works on the registry itself.\n"
            "\n"
            "  --help, -h, /?  show this text and end\n"
-           "  --version       show the version and end\n";
+           "  --version       show the version and end\n"
+           "\n"
+           "Any other text that begins with -- is refused as an unknown option, and nothing\n"
+           "is deleted.\n";
 }
 
 std::string VersionText() { return "sorvel " SORVEL_VERSION "\n"; }
