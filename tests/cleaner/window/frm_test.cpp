@@ -9,7 +9,7 @@
 #include "cleaner/window/qt_dialogs.h"
 #include "cleaner/run/run.h"
 #include "qt_app.h"
-#include "run_fixture.h"
+#include "tests/cleaner/run/run_fixture.h"
 
 #include <QCheckBox>
 #include <QFrame>

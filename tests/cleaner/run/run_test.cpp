@@ -4,7 +4,7 @@
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
-#include "run_fixture.h"
+#include "tests/cleaner/run/run_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
