@@ -22,7 +22,7 @@ for arch in i686 x86_64; do
       WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY= wineboot -i >/dev/null 2>&1
       WINEPREFIX=$prefix wineserver -w
     fi
-    options+=("-DCMAKE_CROSSCOMPILING_EMULATOR=sh;$PWD/tests/windows/run_under_wine.sh;$prefix"
+    options+=("-DCMAKE_CROSSCOMPILING_EMULATOR=sh;$PWD/tests/support/run_under_wine.sh;$prefix"
               -DSORVEL_WINE_PREFIX="$prefix")
   else
     options+=(-DSORVEL_TESTS=OFF)

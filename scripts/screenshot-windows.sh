@@ -32,7 +32,7 @@ mkdir -p "$(dirname "$out")"
 cat >"$work/shoot.sh" <<'INNER'
 set -euo pipefail
 cd "$WORK"
-wine "$EXE" &
+/usr/lib/wine/wine64 "$EXE" &  # the 64-bit loader: plain wine may be the 32-bit one
 window=
 for _ in $(seq 1 150); do
   window=$(xdotool search --onlyvisible --name '^Tarvo Registry Cleaner$' 2>/dev/null | head -1) || true

@@ -7,7 +7,7 @@
 // Usage: bench_fetchel [megabytes (default 1024)] [rounds (default 5)]
 #include "fetchel.h"
 #include "index_builder.h"
-#include "loopback_server.h"
+#include "tests/fetchel/loopback_server.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // sorvel's platform on Linux: the registry of the Wine prefix that WINEPREFIX names (or ~/.wine),
 // the command line from the program's arguments, the terminal's output and error streams, and
 // backup files written through to the disc. By itself it has no window (a build without Qt);
-// the Qt window's platform (cleaner/window/qt_platform.h) adds one.
+// the Qt window's platform (cleaner/qt/qt_platform.h) adds one.
 #pragma once
 
 #include "cleaner/startup/startup_platform.h"

@@ -1,7 +1,7 @@
 // What the start-up needs of the platform it runs on. The start-up (startup.h) makes every
 // decision; a platform only provides. The program links exactly one platform library, which
 // defines MakeStartupPlatform: on Linux the Wine-prefix store with the Qt window
-// (cleaner/window) or without any window (cleaner/console); on Windows the registry itself with
+// (cleaner/qt) or without any window (cleaner/linux/console_platform.cpp); on Windows the registry itself with
 // a Win32 window. Tests hand the start-up a platform of their own.
 //
 // Text is UTF-8 throughout, except where the registry's narrow code page (Windows-1252) is said.

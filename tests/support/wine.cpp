@@ -27,6 +27,10 @@ std::string Quote(const std::string& arg) {
     return out + "'";
 }
 
+// The 64-bit loader by its path: with 32-bit Wine installed, plain `wine` is the 32-bit loader,
+// whose reg and regedit work in the 32-bit view of a 64-bit prefix.
+const char* const kWine64 = "/usr/lib/wine/wine64";
+
 std::string WineEnv(const std::string& prefix) {
     return "env WINEPREFIX=" + Quote(prefix) + " WINEDEBUG=-all DISPLAY= ";
 }
@@ -80,14 +84,16 @@ std::string TemplatePrefix() {
 }
 
 // Copies a prefix; the Windows system folders, which Wine only reads, are hard links to save
-// the 700 MB a full copy takes.
+// the 1.2 GB a full copy takes (syswow64 is there when 32-bit Wine made the prefix).
 void CopyPrefix(const std::string& from, const std::string& to) {
     const std::string windows = "/drive_c/windows/";
     std::string command = "mkdir -p " + Quote(to) + " && cd " + Quote(from) + " && "
-                          "tar --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/winsxs -cf - . | "
-                          "(cd " + Quote(to) + " && tar -xpf -) && "
-                          "cp -al " + Quote(from + windows + "system32") + " " + Quote(to + windows + "system32") + " && "
-                          "cp -al " + Quote(from + windows + "winsxs") + " " + Quote(to + windows + "winsxs");
+                          "tar --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 "
+                          "--exclude=./drive_c/windows/winsxs -cf - . | (cd " + Quote(to) + " && tar -xpf -)";
+    for (const char* shared : {"system32", "syswow64", "winsxs"}) {
+        command += " && { [ ! -e " + Quote(from + windows + shared) + " ] || cp -al " +
+                   Quote(from + windows + shared) + " " + Quote(to + windows + shared) + "; }";
+    }
     Check(Shell(command), "copying the prefix " + from);
 }
 
@@ -145,7 +151,7 @@ std::string WinePrefix::CopyTo(const std::string& folder) const {
 }
 
 WineResult RunWine(const std::string& prefix, const std::vector<std::string>& args) {
-    std::string command = WineEnv(prefix) + "wine";
+    std::string command = WineEnv(prefix) + kWine64;
     for (const std::string& arg : args) command += " " + Quote(arg);
     WineResult result = Shell(command);
     WaitForWineServer(prefix);

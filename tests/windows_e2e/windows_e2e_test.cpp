@@ -4,7 +4,7 @@
 // clicked with xdotool under Xvfb, gives the same backup file, byte for byte, and the same
 // registry; the same command line leaves the same registry; a command line that both refuse is
 // refused in the same words.
-#include "tests/cleaner/removal/run_program.h"
+#include "tests/support/run_program.h"
 #include "tests/support/wine.h"
 #include "tests/windows_e2e/desktop.h"
 
@@ -82,6 +82,9 @@ const std::string kSuite64 =
 
 // The window's client area at 96 dots an inch, and the middle of the controls the run clicks
 // (pixels from its top-left corner; the control table's twips over 15).
+// The 64-bit loader: with 32-bit Wine installed, plain `wine` is the 32-bit one.
+constexpr const char* kWine64 = "/usr/lib/wine/wine64";
+
 constexpr int kClientWidth = 311;
 constexpr int kClientHeight = 272;
 constexpr std::pair<int, int> kCheck2{200, 64};
@@ -206,9 +209,9 @@ TEST_F(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinux) {
     {
         const Environment wine{{"WINEPREFIX", onWindows.prefix}, {"WINEDEBUG", "-all"},
                                {"DISPLAY", display.Name()}};
-        Process sorvel({"wine", SORVEL_EXE}, wine, onWindows.folder);
+        Process sorvel({kWine64, SORVEL_EXE}, wine, onWindows.folder);
         ClickAWholeRun(desktop, sorvel, [&] {
-            Process query({"wine", "reg", "query", "HKCU\\Software\\Tarvo\\98"}, wine,
+            Process query({kWine64, "reg", "query", "HKCU\\Software\\Tarvo\\98"}, wine,
                           onWindows.folder);
             return query.Wait(30s).value_or(0) != 0;
         });
@@ -237,7 +240,7 @@ TEST_F(WindowsE2e, TheWindowIsLaidOutAtTheSystemsDpi) {
     ASSERT_EQ(set.status, 0) << set.output;
     const VirtualDisplay display;
     Desktop desktop(display.Name());
-    Process sorvel({"wine", SORVEL_EXE},
+    Process sorvel({kWine64, SORVEL_EXE},
                    {{"WINEPREFIX", workspace.prefix}, {"WINEDEBUG", "-all"}, {"DISPLAY", display.Name()}},
                    workspace.folder);
     const std::string window = desktop.WaitForWindow("^Tarvo Registry Cleaner$");

@@ -1,5 +1,5 @@
 // taFindCacheEntry on prefixes whose index files the test writes.
-#include "child_process.h"
+#include "tests/fetchel/child_process.h"
 #include "fetchel.h"
 #include "index_builder.h"
 

@@ -1,8 +1,8 @@
 // taDownloadFile against a loopback HTTP server that each test starts with its own behaviour.
-#include "child_process.h"
+#include "tests/fetchel/child_process.h"
 #include "download.h"
 #include "fetchel.h"
-#include "loopback_server.h"
+#include "tests/fetchel/loopback_server.h"
 #include "wininet_errors.h"
 
 #include <gtest/gtest.h>

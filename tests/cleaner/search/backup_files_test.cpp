@@ -2,7 +2,7 @@
 // them: a missing folder, a file that fills up (a file-size limit in a child process stands in
 // for a full disc), a file that ends in whole blocks whatever failed, paths that are no regular
 // file, and an earlier backup that a new one must not destroy.
-#include "removal_fakes.h"
+#include "tests/cleaner/search/removal_fakes.h"
 
 #include "cleaner/registry/backup_format.h"
 #include "cleaner/registry/modRegFuncs.h"

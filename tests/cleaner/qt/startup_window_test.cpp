@@ -3,8 +3,8 @@
 // the buttons and answers the boxes), then the prefix read back by the real Wine, and the backup
 // restored with Wine's regedit. Also: a refused prefix is only reported.
 #include "cleaner/startup/startup.h"
-#include "cleaner/window/frmFennick.h"
-#include "cleaner/window/qt_platform.h"
+#include "cleaner/qt/frmFennick.h"
+#include "cleaner/qt/qt_platform.h"
 #include "tests/support/wine.h"
 
 #include <QApplication>

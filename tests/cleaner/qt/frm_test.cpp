@@ -1,12 +1,12 @@
 // frmFennick itself, on Qt's offscreen platform: its controls as laid out, the guarded update
 // methods, the message boxes, and a press of Remove... running a whole run on a registry held in
 // memory, with the questions answered from a script.
-#include "cleaner/window/frmFennick.h"
+#include "cleaner/qt/frmFennick.h"
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
-#include "cleaner/window/qt_cp1252.h"
-#include "cleaner/window/qt_dialogs.h"
+#include "cleaner/qt/qt_cp1252.h"
+#include "cleaner/qt/qt_dialogs.h"
 #include "cleaner/run/run.h"
 #include "qt_app.h"
 #include "tests/cleaner/run/run_fixture.h"

@@ -1,7 +1,7 @@
-#include "cleaner/window/frmFennick.h"
+#include "cleaner/qt/frmFennick.h"
 
-#include "cleaner/window/qt_cp1252.h"
-#include "cleaner/window/qt_dialogs.h"
+#include "cleaner/qt/qt_cp1252.h"
+#include "cleaner/qt/qt_dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -6,9 +6,9 @@
 #include "cleaner/startup/store_commit.h"
 #include "cleaner/startup/usage.h"
 #include "platform/registry/text.h"
-#include "prefix_files.h"
-#include "removal_fakes.h"
-#include "run_program.h"
+#include "tests/cleaner/startup/prefix_files.h"
+#include "tests/cleaner/search/removal_fakes.h"
+#include "tests/support/run_program.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // installer writes them), against a copy of that prefix from which Wine's own `reg delete` took
 // the keys the suite's settings table lists, with /reg:64 and /reg:32: Wine must see the two
 // registries alike.
-#include "run_program.h"
+#include "tests/support/run_program.h"
 #include "tests/support/wine.h"
 
 #include <gmock/gmock.h>

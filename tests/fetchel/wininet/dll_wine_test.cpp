@@ -2,7 +2,7 @@
 // the download cases of the Linux library against the loopback server, and taFindCacheEntry
 // against Wine's own FindFirst/FindNextUrlCacheEntryA walk of the same prefix. All calls run in
 // one start of the program, with the prefix's Wine server held for the suite.
-#include "loopback_server.h"
+#include "tests/fetchel/loopback_server.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "platform/files/durable_files.h"
 #include "platform/registry/memory_registry.h"
 #include "platform/registry/wine_store.h"
-#include "removal_fakes.h"
+#include "tests/cleaner/search/removal_fakes.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>

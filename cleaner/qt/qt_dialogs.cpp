@@ -1,4 +1,4 @@
-#include "cleaner/window/qt_dialogs.h"
+#include "cleaner/qt/qt_dialogs.h"
 
 #include <QPushButton>
 

@@ -1,6 +1,6 @@
 // The removal drivers on an in-memory registry: which key each found record names, the backup
 // they write, and what happens when the backup or the registry fails.
-#include "removal_fakes.h"
+#include "tests/cleaner/search/removal_fakes.h"
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"

@@ -3,7 +3,7 @@
 // own FindFirst/FindNextUrlCacheEntryA walk; the reader must give the same URLs in the same
 // order, and taFindCacheEntry the same first match.
 #include "fetchel.h"
-#include "loopback_server.h"
+#include "tests/fetchel/loopback_server.h"
 #include "platform/urlcache/cache_files.h"
 #include "tests/support/wine.h"
 

@@ -1,4 +1,4 @@
-#include "cleaner/window/qt_cp1252.h"
+#include "cleaner/qt/qt_cp1252.h"
 
 #include "platform/registry/text.h"
 

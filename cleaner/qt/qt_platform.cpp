@@ -1,7 +1,7 @@
-#include "cleaner/window/qt_platform.h"
+#include "cleaner/qt/qt_platform.h"
 
-#include "cleaner/window/frmFennick.h"
-#include "cleaner/window/qt_dialogs.h"
+#include "cleaner/qt/frmFennick.h"
+#include "cleaner/qt/qt_dialogs.h"
 #include "platform/registry/wine_store.h"
 
 #include <xcb/xcb.h>
