@@ -9,7 +9,7 @@ set -euo pipefail
 windows_packages=(
   cmake ninja-build libgtest-dev libgmock-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
-  wine wine64 zip
+  wine wine64 wine32:i386 zip
 )
 if [ "${1:-}" = windows ]; then
   packages=("${windows_packages[@]}")
@@ -28,16 +28,28 @@ else
   )
 fi
 
+# 32-bit Wine runs the i686 programs, the real target; its packages come from the i386
+# architecture, which a fresh Debian does not list yet.
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
   exit 0
 fi
 echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-$SUDO apt-get update -qq
+[ $need_i386 -eq 0 ] || $SUDO dpkg --add-architecture i386
+# A mirror in the middle of a sync fails one index now and then: try again, and go on with what
+# was fetched (the install below says clearly if a package is still missing).
+for attempt in 1 2 3; do
+  $SUDO apt-get update -qq && break
+  echo "apt-get update failed (attempt $attempt); trying again" >&2
+  sleep 10
+done
 # With recommends, as the tests were made on: Wine and Qt are used with what Debian pairs them.
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
