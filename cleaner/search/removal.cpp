@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -129,7 +128,7 @@ std::vector<std::string> SoftwareKeys(modRegFuncs& reg, platform::HKEY hive,
 
 // How one removal operation takes each key: export it, write its block, and only then delete it.
 // A tree whose names or text the backup cannot hold exactly is kept whole, and when the
-// operation ends one message names every such key (see the destructor).
+// operation ends one message names every such key (ReportKeptTrees).
 class KeyRemoval {
 public:
     enum class Result { Deleted, Kept, Stopped };
@@ -139,16 +138,18 @@ public:
     KeyRemoval(const KeyRemoval&) = delete;
     KeyRemoval& operator=(const KeyRemoval&) = delete;
 
-    // Shown here, when the operation ends however it ends, so that each operation shows at most
-    // one; not while a failure or the end of the program is on its way out.
-    ~KeyRemoval() noexcept(false) {
-        if (keptForText_.empty() || std::uncaught_exceptions() > uncaughtAtStart_) return;
+    // Called once the backup has ended, so that each operation shows at most one message for
+    // the trees it kept. Not reached while a failure or the end of the program is on its way
+    // out: the user is not asked to read a list then.
+    void ReportKeptTrees() {
+        if (keptForText_.empty()) return;
         std::string text =
             "These keys were not deleted: names or text in their trees hold characters outside "
             "the Windows-1252 code page, or key names hold line breaks, and the cleaner can "
             "neither name such keys exactly nor write them to the backup file as they are.";
         for (const std::string& key : keptForText_) text += "\n" + key;
         text += "\nRemove them with a registry editor if they must go.";
+        keptForText_.clear();
         ui_.ShowMessage(text);
     }
 
@@ -212,7 +213,6 @@ private:
     RegistryUi& ui_;
     bool passOver_;
     std::vector<std::string> keptForText_;
-    int uncaughtAtStart_ = std::uncaught_exceptions();
 };
 
 }  // namespace
@@ -240,6 +240,7 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
         if (!removal.RemovePasses(key)) break;
     }
     backup.End();
+    removal.ReportKeptTrees();
 }
 
 void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFile) {
@@ -267,6 +268,7 @@ void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFil
     };
     removeEach();
     backup.End();
+    removal.ReportKeptTrees();
 }
 
 void modFennick::RemoveSuiteKeys(const std::string& commandLine) {
