@@ -16,6 +16,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -145,8 +146,54 @@ QString Decoded(const std::string& text, TextCode code) {
 
 }  // namespace
 
+class frmFennick::Controls final : public FormControls {
+public:
+    explicit Controls(frmFennick& window) : window_(window) {}
+
+    void SetControlText(ControlId id, const std::string& text, TextCode code) override {
+        if (QLineEdit* field = window_.Field(id)) field->setText(Decoded(text, code));
+    }
+    std::string ControlText(ControlId id) const override {
+        const QLineEdit* field = window_.Field(id);
+        return field != nullptr ? field->text().toStdString() : std::string();
+    }
+    int CheckValue(ControlId id) const override {
+        const auto* box =
+            qobject_cast<const QCheckBox*>(window_.byId_[static_cast<std::size_t>(id)]);
+        return box != nullptr ? CheckValueOf(box) : 0;
+    }
+    void PaintControlNow(ControlId id) override {
+        if (QLineEdit* field = window_.Field(id)) {
+            field->setCursorPosition(0);  // show a long text from its start
+            field->repaint();
+        }
+    }
+    void PaintWindowNow() override { window_.repaint(); }
+    RunWindow::Answer AskOkCancel(const std::string& question) override {
+        const QString text = FromCp1252(question);
+        return window_.asker_ ? window_.asker_(text) : cleaner::AskOkCancel(&window_, text);
+    }
+    void Tell(const std::string& text, TextCode code) override {
+        const QString shown = Decoded(text, code);
+        if (window_.teller_) {
+            window_.teller_(shown);
+        } else {
+            ShowReport(&window_, shown);
+        }
+    }
+    void HideWindow() override { window_.hide(); }
+    void QuitEventLoop(int exitStatus) override { QCoreApplication::exit(exitStatus); }
+    void PumpEvents() override { QCoreApplication::processEvents(); }
+    std::string LocalTimeText() override {
+        return cleaner::TimeOfDayText(QLocale::system(), QTime::currentTime()).toStdString();
+    }
+
+private:
+    frmFennick& window_;
+};
+
 frmFennick::frmFennick(QWidget* parent)
-    : QWidget(parent, Qt::Window), FennickForm(static_cast<FormControls&>(*this)) {
+    : QWidget(parent, Qt::Window), FennickForm(std::make_unique<Controls>(*this)) {
     InitWindowResources();
     setObjectName(QStringLiteral("frmFennick"));
     setWindowTitle(QString::fromLatin1(kWindowCaption));
@@ -223,53 +270,6 @@ int frmFennick::Exec() {
 
 QLineEdit* frmFennick::Field(ControlId id) const {
     return qobject_cast<QLineEdit*>(byId_[static_cast<std::size_t>(id)]);
-}
-
-void frmFennick::SetControlText(ControlId id, const std::string& text, TextCode code) {
-    if (QLineEdit* field = Field(id)) field->setText(Decoded(text, code));
-}
-
-std::string frmFennick::ControlText(ControlId id) const {
-    const QLineEdit* field = Field(id);
-    return field != nullptr ? field->text().toStdString() : std::string();
-}
-
-int frmFennick::CheckValue(ControlId id) const {
-    const auto* box = qobject_cast<const QCheckBox*>(byId_[static_cast<std::size_t>(id)]);
-    return box != nullptr ? CheckValueOf(box) : 0;
-}
-
-void frmFennick::PaintControlNow(ControlId id) {
-    if (QLineEdit* field = Field(id)) {
-        field->setCursorPosition(0);  // show a long text from its start
-        field->repaint();
-    }
-}
-
-void frmFennick::PaintWindowNow() { repaint(); }
-
-RunWindow::Answer frmFennick::AskOkCancel(const std::string& question) {
-    const QString text = FromCp1252(question);
-    return asker_ ? asker_(text) : cleaner::AskOkCancel(this, text);
-}
-
-void frmFennick::Tell(const std::string& text, TextCode code) {
-    const QString shown = Decoded(text, code);
-    if (teller_) {
-        teller_(shown);
-    } else {
-        ShowReport(this, shown);
-    }
-}
-
-void frmFennick::HideWindow() { hide(); }
-
-void frmFennick::QuitEventLoop(int exitStatus) { QCoreApplication::exit(exitStatus); }
-
-void frmFennick::PumpEvents() { QCoreApplication::processEvents(); }
-
-std::string frmFennick::LocalTimeText() {
-    return cleaner::TimeOfDayText(QLocale::system(), QTime::currentTime()).toStdString();
 }
 
 void frmFennick::closeEvent(QCloseEvent* event) {

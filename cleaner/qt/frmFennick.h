@@ -28,7 +28,7 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidth = kClientWidthTwips / kTwipsPerPixel;
 inline constexpr int kClientHeight = kClientHeightTwips / kTwipsPerPixel;
 
-class frmFennick : public QWidget, private FormControls, public FennickForm {
+class frmFennick : public QWidget, public FennickForm {
     Q_OBJECT
 
 public:
@@ -71,18 +71,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // --- FormControls
-    void SetControlText(ControlId id, const std::string& text, TextCode code) override;
-    std::string ControlText(ControlId id) const override;
-    int CheckValue(ControlId id) const override;
-    void PaintControlNow(ControlId id) override;
-    void PaintWindowNow() override;
-    Answer AskOkCancel(const std::string& question) override;
-    void Tell(const std::string& text, TextCode code) override;
-    void HideWindow() override;
-    void QuitEventLoop(int exitStatus) override;
-    void PumpEvents() override;
-    std::string LocalTimeText() override;
+    class Controls;  // the controls as FennickForm reaches them
 
     void CreateControls();
     void Keep(ControlId id, QWidget* control);

@@ -5,12 +5,15 @@
 
 namespace cleaner {
 
+FennickForm::FennickForm(std::unique_ptr<FormControls> controls)
+    : controls_(std::move(controls)) {}
+
 void FennickForm::SetEnder(std::function<void(int)> ender) { ender_ = std::move(ender); }
 
 void FennickForm::ShowField(ControlId id, const std::string& text) {
     if (run_ == nullptr || !run_->RunStarted()) return;  // nothing is shown before the first run
-    controls_.SetControlText(id, text, TextCode::Registry);
-    controls_.PaintControlNow(id);  // visible now, while the run keeps this thread busy
+    controls_->SetControlText(id, text, TextCode::Registry);
+    controls_->PaintControlNow(id);  // visible now, while the run keeps this thread busy
 }
 
 void FennickForm::UpdateRegistryHiveText(const std::string& text) {
@@ -24,36 +27,36 @@ void FennickForm::UpdateKeywordText(const std::string& text) {
 }
 
 void FennickForm::ShowMessage(const std::string& text) {
-    controls_.Tell(text, TextCode::Registry);
+    controls_->Tell(text, TextCode::Registry);
 }
 void FennickForm::ShowPlatformMessage(const std::string& text) {
-    controls_.Tell(text, TextCode::Utf8);
+    controls_->Tell(text, TextCode::Utf8);
 }
 
-void FennickForm::DoEvents() { controls_.PumpEvents(); }
+void FennickForm::DoEvents() { controls_->PumpEvents(); }
 
-int FennickForm::Check1Value() const { return controls_.CheckValue(ControlId::Check1); }
-int FennickForm::Check2Value() const { return controls_.CheckValue(ControlId::Check2); }
-std::string FennickForm::KeyFileText() const { return controls_.ControlText(ControlId::txtKeyFile); }
-std::string FennickForm::RegFileText() const { return controls_.ControlText(ControlId::txtRegFile); }
+int FennickForm::Check1Value() const { return controls_->CheckValue(ControlId::Check1); }
+int FennickForm::Check2Value() const { return controls_->CheckValue(ControlId::Check2); }
+std::string FennickForm::KeyFileText() const { return controls_->ControlText(ControlId::txtKeyFile); }
+std::string FennickForm::RegFileText() const { return controls_->ControlText(ControlId::txtRegFile); }
 
 void FennickForm::SetText1(const std::string& text) {
-    controls_.SetControlText(ControlId::Text1, text, TextCode::Native);
+    controls_->SetControlText(ControlId::Text1, text, TextCode::Native);
 }
 void FennickForm::SetText2(const std::string& text) {
-    controls_.SetControlText(ControlId::Text2, text, TextCode::Native);
+    controls_->SetControlText(ControlId::Text2, text, TextCode::Native);
 }
-std::string FennickForm::TimeOfDayText() { return controls_.LocalTimeText(); }
+std::string FennickForm::TimeOfDayText() { return controls_->LocalTimeText(); }
 
-void FennickForm::RefreshWindow() { controls_.PaintWindowNow(); }
+void FennickForm::RefreshWindow() { controls_->PaintWindowNow(); }
 
 RunWindow::Answer FennickForm::Ask(const std::string& question) {
-    return controls_.AskOkCancel(question);
+    return controls_->AskOkCancel(question);
 }
 
 void FennickForm::UnloadWindow() {
     unloading_ = true;
-    controls_.HideWindow();
+    controls_->HideWindow();
 }
 
 void FennickForm::EndProgram() { EndWith(0); }
@@ -62,7 +65,7 @@ void FennickForm::EndWith(int exitStatus) {
     if (ender_) {
         ender_(exitStatus);
     } else {
-        controls_.QuitEventLoop(exitStatus);
+        controls_->QuitEventLoop(exitStatus);
     }
 }
 
@@ -72,7 +75,7 @@ void FennickForm::cmdRemove_Click() {
         run_->cmdRemove_Click();
     } catch (const std::exception& failure) {
         // Nothing in the run expects this: say what happened and end, as a failed program does.
-        controls_.Tell(std::string("The run stopped: ") + failure.what() +
+        controls_->Tell(std::string("The run stopped: ") + failure.what() +
                            "\r\nThe program ends now.",
                        TextCode::Utf8);
         UnloadWindow();

@@ -10,6 +10,7 @@
 #include "cleaner/run/run.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace cleaner {
@@ -63,11 +64,11 @@ public:
     virtual std::string LocalTimeText() = 0;
 };
 
-// frmFennick on any toolkit. The toolkit's window derives from it, supplies Exec, and calls the
-// three event handlers below.
+// frmFennick on any toolkit. The toolkit's window derives from it, hands it its controls, supplies
+// Exec, and calls the three event handlers below.
 class FennickForm : public MainWindow {
 public:
-    explicit FennickForm(FormControls& controls) : controls_(controls) {}
+    explicit FennickForm(std::unique_ptr<FormControls> controls);
     FennickForm(const FennickForm&) = delete;
     FennickForm& operator=(const FennickForm&) = delete;
 
@@ -109,7 +110,7 @@ public:
 private:
     void ShowField(ControlId id, const std::string& text);
 
-    FormControls& controls_;
+    std::unique_ptr<FormControls> controls_;
     FennickRun* run_ = nullptr;
     std::function<void(int)> ender_;
     bool unloading_ = false;

@@ -4,6 +4,7 @@
 #include "cleaner/win32/resources.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -113,7 +114,64 @@ void SetTextOf(HWND control, const std::string& text, TextCode code) {
 
 }  // namespace
 
-frmFennick::frmFennick() : FennickForm(static_cast<FormControls&>(*this)) {
+class frmFennick::Controls final : public FormControls {
+public:
+    explicit Controls(frmFennick& window) : window_(window) {}
+
+    void SetControlText(ControlId id, const std::string& text, TextCode code) override {
+        SetTextOf(window_.Control(id), text, code);
+    }
+    std::string ControlText(ControlId id) const override { return TextOf(window_.Control(id)); }
+    // Windows' check-box values are the run's: 0 not ticked, 1 ticked, 2 greyed.
+    int CheckValue(ControlId id) const override {
+        return static_cast<int>(::SendMessageA(window_.Control(id), BM_GETCHECK, 0, 0));
+    }
+    void PaintControlNow(ControlId id) override { ::UpdateWindow(window_.Control(id)); }
+    void PaintWindowNow() override {
+        ::RedrawWindow(window_.Window(), nullptr, nullptr,
+                       RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+    RunWindow::Answer AskOkCancel(const std::string& question) override {
+        return win32::AskOkCancel(window_.Window(), question);
+    }
+    void Tell(const std::string& text, TextCode code) override {
+        if (code == TextCode::Utf8) {
+            ShowUtf8Report(window_.Window(), text);
+        } else {
+            ShowReport(window_.Window(), text);
+        }
+    }
+    void HideWindow() override { ::ShowWindow(window_.Window(), SW_HIDE); }
+    void QuitEventLoop(int exitStatus) override {
+        window_.exitStatus_ = exitStatus;
+        if (window_.Window() != nullptr) {
+            ::DestroyWindow(window_.Window());  // which ends the loop of Exec with the status
+        } else {
+            ::PostQuitMessage(exitStatus);
+        }
+    }
+    void PumpEvents() override {
+        MSG message{};
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop of Exec
+                return;
+            }
+            window_.Dispatch(message);
+        }
+    }
+    std::string LocalTimeText() override {
+        char text[128] = {};
+        const int length =
+            ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
+        return length > 0 ? std::string(text, static_cast<std::size_t>(length - 1)) : std::string();
+    }
+
+private:
+    frmFennick& window_;
+};
+
+frmFennick::frmFennick() : FennickForm(std::make_unique<Controls>(*this)) {
     RegisterWindowClass(&frmFennick::WindowProcedure);
     const int dpi = SystemDpi();
     RECT frame{0, 0, Pixels(kClientWidthTwips, dpi), Pixels(kClientHeightTwips, dpi)};
@@ -173,17 +231,6 @@ void frmFennick::Dispatch(MSG& message) {
     if (window_ != nullptr && ::IsDialogMessageA(window_, &message)) return;
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
-}
-
-void frmFennick::PumpEvents() {
-    MSG message{};
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop of Exec
-            return;
-        }
-        Dispatch(message);
-    }
 }
 
 LRESULT CALLBACK frmFennick::WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -250,53 +297,6 @@ HBRUSH frmFennick::ColourOf(HWND control, HDC dc) {
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
     ::SetBkColor(dc, ::GetSysColor(colour));
     return ::GetSysColorBrush(colour);
-}
-
-void frmFennick::SetControlText(ControlId id, const std::string& text, TextCode code) {
-    SetTextOf(Control(id), text, code);
-}
-
-std::string frmFennick::ControlText(ControlId id) const { return TextOf(Control(id)); }
-
-// Windows' check-box values are the run's: 0 not ticked, 1 ticked, 2 greyed.
-int frmFennick::CheckValue(ControlId id) const {
-    return static_cast<int>(::SendMessageA(Control(id), BM_GETCHECK, 0, 0));
-}
-
-void frmFennick::PaintControlNow(ControlId id) { ::UpdateWindow(Control(id)); }
-
-void frmFennick::PaintWindowNow() {
-    ::RedrawWindow(window_, nullptr, nullptr,
-                   RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
-RunWindow::Answer frmFennick::AskOkCancel(const std::string& question) {
-    return win32::AskOkCancel(window_, question);
-}
-
-void frmFennick::Tell(const std::string& text, TextCode code) {
-    if (code == TextCode::Utf8) {
-        ShowUtf8Report(window_, text);
-    } else {
-        ShowReport(window_, text);
-    }
-}
-
-void frmFennick::HideWindow() { ::ShowWindow(window_, SW_HIDE); }
-
-void frmFennick::QuitEventLoop(int exitStatus) {
-    exitStatus_ = exitStatus;
-    if (window_ != nullptr) {
-        ::DestroyWindow(window_);  // which ends the loop of Exec with the status
-    } else {
-        ::PostQuitMessage(exitStatus);
-    }
-}
-
-std::string frmFennick::LocalTimeText() {
-    char text[128] = {};
-    const int length = ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
-    return length > 0 ? std::string(text, static_cast<std::size_t>(length - 1)) : std::string();
 }
 
 }  // namespace cleaner::win32

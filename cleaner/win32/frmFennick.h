@@ -14,7 +14,7 @@
 
 namespace cleaner::win32 {
 
-class frmFennick : private FormControls, public FennickForm {
+class frmFennick : public FennickForm {
 public:
     // Loads the window, not yet shown.
     frmFennick();
@@ -29,18 +29,7 @@ public:
     int Exec() override;
 
 private:
-    // --- FormControls
-    void SetControlText(ControlId id, const std::string& text, TextCode code) override;
-    std::string ControlText(ControlId id) const override;
-    int CheckValue(ControlId id) const override;
-    void PaintControlNow(ControlId id) override;
-    void PaintWindowNow() override;
-    Answer AskOkCancel(const std::string& question) override;
-    void Tell(const std::string& text, TextCode code) override;
-    void HideWindow() override;
-    void QuitEventLoop(int exitStatus) override;
-    void PumpEvents() override;
-    std::string LocalTimeText() override;
+    class Controls;  // the controls as FennickForm reaches them
 
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -95,8 +96,9 @@ protected:
 
     TempFolder folder;
     platform::MemoryRegistry registry;
-    FakeControls controls;
-    TestForm form{controls};
+    std::unique_ptr<FakeControls> made = std::make_unique<FakeControls>();
+    FakeControls& controls = *made;
+    TestForm form{std::move(made)};
     modRegFuncs reg{registry, form};
     modFennick fennick{reg, form};
     FennickRun run{fennick, form};
@@ -160,8 +162,9 @@ TEST_F(FormTest, ARunThatFailsIsToldAndEndsTheProgramWithOne) {
 }
 
 TEST(FormWithoutARun, CancelHidesTheWindowAndEndsItsEventLoop) {
-    FakeControls controls;
-    TestForm form{controls};
+    auto made = std::make_unique<FakeControls>();
+    FakeControls& controls = *made;
+    TestForm form{std::move(made)};
 
     form.cmdRemove_Click();  // no run: nothing happens
     form.cmdCancel_Click();
