@@ -20,6 +20,7 @@
 namespace cleaner::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -29,12 +30,8 @@ constexpr auto kCancel = RunWindow::Answer::Cancel;
 const char* NameOf(ControlId id) { return kFormControls[static_cast<std::size_t>(id)].name; }
 
 const char* CodeOf(TextCode code) {
-    switch (code) {
-        case TextCode::Registry: return "registry";
-        case TextCode::Native: return "native";
-        case TextCode::Utf8: return "utf8";
-    }
-    return "?";
+    static const char* const kCodes[] = {"registry", "native", "utf8"};
+    return kCodes[static_cast<int>(code)];
 }
 
 class FakeControls : public FormControls {
@@ -78,10 +75,6 @@ public:
     int Exec() override { return 0; }
 };
 
-bool Logged(const std::vector<std::string>& log, const std::string& entry) {
-    return std::find(log.begin(), log.end(), entry) != log.end();
-}
-
 class FormTest : public ::testing::Test {
 protected:
     FormTest() {
@@ -121,8 +114,8 @@ TEST_F(FormTest, FieldsAreWrittenOnlyOnceARunHasStartedEachPaintedAtOnce) {
                             "set Text1 native 10:11:12", "set txtStatus registry " +
                             std::string(runtext::kSearchStarted), "paint txtStatus",
                             "paint window"));
-    EXPECT_TRUE(Logged(controls.log, "set txtRegistryHive registry HKEY_CLASSES_ROOT\\CLSID"));
-    EXPECT_TRUE(Logged(controls.log, "set txtKeyWord registry Tarvo"));
+    EXPECT_THAT(controls.log, Contains("set txtRegistryHive registry HKEY_CLASSES_ROOT\\CLSID"));
+    EXPECT_THAT(controls.log, Contains("set txtKeyWord registry Tarvo"));
     EXPECT_EQ(controls.texts[ControlId::txtStatus], runtext::kRemoveKeysCompleted);
     EXPECT_EQ(controls.texts[ControlId::Text2], "10:11:12");
     EXPECT_TRUE(SuiteClassesGone(registry));
