@@ -139,13 +139,15 @@ int CheckValueOf(const QCheckBox* box) {
     return 0;
 }
 
-// The toolkit's own text is UTF-8.
+// Qt's own text and the platform's are UTF-8; the registry's is Windows-1252.
 QString Decoded(const std::string& text, TextCode code) {
     return code == TextCode::Registry ? FromCp1252(text) : QString::fromStdString(text);
 }
 
 }  // namespace
 
+// What FennickForm does to the window's widgets; it lives as long as the window (FennickForm
+// owns it).
 class frmFennick::Controls final : public FormControls {
 public:
     explicit Controls(frmFennick& window) : window_(window) {}

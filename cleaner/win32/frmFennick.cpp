@@ -114,6 +114,8 @@ void SetTextOf(HWND control, const std::string& text, TextCode code) {
 
 }  // namespace
 
+// What FennickForm does to the window's controls; it lives as long as the window (FennickForm
+// owns it).
 class frmFennick::Controls final : public FormControls {
 public:
     explicit Controls(frmFennick& window) : window_(window) {}
