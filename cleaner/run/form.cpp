@@ -37,8 +37,12 @@ void FennickForm::DoEvents() { controls_->PumpEvents(); }
 
 int FennickForm::Check1Value() const { return controls_->CheckValue(ControlId::Check1); }
 int FennickForm::Check2Value() const { return controls_->CheckValue(ControlId::Check2); }
-std::string FennickForm::KeyFileText() const { return controls_->ControlText(ControlId::txtKeyFile); }
-std::string FennickForm::RegFileText() const { return controls_->ControlText(ControlId::txtRegFile); }
+std::string FennickForm::KeyFileText() const {
+    return controls_->ControlText(ControlId::txtKeyFile);
+}
+std::string FennickForm::RegFileText() const {
+    return controls_->ControlText(ControlId::txtRegFile);
+}
 
 void FennickForm::SetText1(const std::string& text) {
     controls_->SetControlText(ControlId::Text1, text, TextCode::Native);

@@ -54,7 +54,9 @@ public:
         return found != texts.end() ? found->second : std::string();
     }
     int CheckValue(ControlId id) const override { return checks.at(id); }
-    void PaintControlNow(ControlId id) override { log.push_back(std::string("paint ") + NameOf(id)); }
+    void PaintControlNow(ControlId id) override {
+        log.push_back(std::string("paint ") + NameOf(id));
+    }
     void PaintWindowNow() override { log.push_back("paint window"); }
     RunWindow::Answer AskOkCancel(const std::string& question) override {
         log.push_back("ask " + question);
@@ -64,7 +66,9 @@ public:
         log.push_back(std::string("tell ") + CodeOf(code) + " " + text);
     }
     void HideWindow() override { log.push_back("hide"); }
-    void QuitEventLoop(int exitStatus) override { log.push_back("quit " + std::to_string(exitStatus)); }
+    void QuitEventLoop(int exitStatus) override {
+        log.push_back("quit " + std::to_string(exitStatus));
+    }
     void PumpEvents() override {}
     std::string LocalTimeText() override { return "10:11:12"; }
 };
@@ -149,7 +153,8 @@ TEST_F(FormTest, ARunThatFailsIsToldAndEndsTheProgramWithOne) {
 
     ASSERT_GE(controls.log.size(), 2u);
     EXPECT_THAT(std::vector<std::string>(controls.log.end() - 2, controls.log.end()),
-                ElementsAre("tell utf8 The run stopped: the disc went away\r\nThe program ends now.",
+                ElementsAre("tell utf8 The run stopped: the disc went away\r\n"
+                            "The program ends now.",
                             "hide"));
     EXPECT_THAT(ends, ElementsAre(1));
 }
