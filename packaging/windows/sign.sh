@@ -15,7 +15,7 @@ if [ -z "${SORVEL_SIGN_PKCS12:-}" ]; then
     exit 1
   fi
   echo "Left unsigned (no certificate: set SORVEL_SIGN_PKCS12 and SORVEL_SIGN_PASSWORD to sign):" \
-       "$(for f in "$@"; do printf '%s ' "$(basename "$f")"; done)"
+       "$(for f in "$@"; do basename "$f"; done | paste -sd ' ')"
   exit 0
 fi
 if [ ! -r "$SORVEL_SIGN_PKCS12" ]; then
