@@ -171,5 +171,13 @@ for hive in system user; do
 $(sed -e 's/^\t/> /' -e 's/^\([^>]\)/< \1/' <<<"$changed" | head -20)"
 done
 
+echo "[$case] msiexec /i ... ADDLOCAL=Programs: without the developer files"
+rc=$(msiexec /i 'C:\packages\this.msi' /qn ADDLOCAL=Programs)
+[ "$rc" = 0 ] || fail "msiexec /i ADDLOCAL=Programs exited with $rc"
+[ -f "$installed/bin/sorvel.exe" ] || fail "ADDLOCAL=Programs did not install sorvel.exe"
+[ ! -e "$installed/include/fetchel.h" ] || fail "ADDLOCAL=Programs installed the developer files"
+rc=$(msiexec /x 'C:\packages\this.msi' /qn)
+[ "$rc" = 0 ] && [ ! -e "$installed" ] || fail "the programs alone were not removed (status $rc)"
+
 [ $status -eq 0 ] && echo "[$case] installed, upgraded, refused the downgrade and removed cleanly"
 exit $status
