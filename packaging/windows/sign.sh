@@ -38,10 +38,14 @@ password=$(mktemp)
 trap 'rm -f "$password"' EXIT
 printf '%s' "$SORVEL_SIGN_PASSWORD" >"$password"
 for file in "$@"; do
+  # A package's signature covers its streams' metadata too (MsiDigitalSignatureEx), not only
+  # their contents.
+  extra=()
+  [[ $file != *.msi ]] || extra=(-add-msi-dse)
   signed=$(mktemp "$file.XXXXXX.signed")
   rm -f "$signed"  # osslsigncode writes a new file and refuses to overwrite
   if ! log=$(osslsigncode sign -pkcs12 "$SORVEL_SIGN_PKCS12" -readpass "$password" -h sha256 \
-               -n "sorvel" "${timestamp[@]}" -in "$file" -out "$signed" 2>&1); then
+               -n "sorvel" "${timestamp[@]}" "${extra[@]}" -in "$file" -out "$signed" 2>&1); then
     rm -f "$signed"
     echo "$0: could not sign $file with $SORVEL_SIGN_PKCS12 (is the password right?):" >&2
     echo "$log" >&2
@@ -49,5 +53,5 @@ for file in "$@"; do
   fi
   chmod --reference="$file" "$signed"
   mv "$signed" "$file"
-  echo "Signed: $file"
+  echo "Signed: $(basename "$file")"
 done
