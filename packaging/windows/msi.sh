@@ -62,11 +62,16 @@ trap 'rm -rf "$work"' EXIT
 cp "$here/sorvel.wxs" "$work/"
 ln -s "$(cd "$tree" && pwd)" "$work/files"
 partial=$work/$(basename "$output")
-wixl -a "$msi_arch" -o "$partial" \
-  -D Arch="$msi_arch" -D Version="$version" -D SourceDir=files \
-  -D ProductCode="{$product_code}" -D UpgradeCode="{$upgrade_code}" \
-  "$work/sorvel.wxs" 2>&1 | { grep -v '^$' || true; }
-[ -s "$partial" ] || { echo "$0: wixl made no package" >&2; exit 1; }
+# wixl says nothing when all is well; a warning (an element or attribute it does not implement,
+# a property it does not know) means the package is not what the source asks for.
+if ! said=$(wixl -a "$msi_arch" -o "$partial" \
+              -D Arch="$msi_arch" -D Version="$version" -D SourceDir=files \
+              -D ProductCode="{$product_code}" -D UpgradeCode="{$upgrade_code}" \
+              "$work/sorvel.wxs" 2>&1) || [ -n "$said" ] || [ ! -s "$partial" ]; then
+  echo "$0: wixl did not build packaging/windows/sorvel.wxs cleanly:" >&2
+  echo "$said" >&2
+  exit 1
+fi
 summary=$(msiinfo suminfo "$partial")
 template=$(sed -n 's/^Template: //p' <<<"$summary")
 subject=$(sed -n 's/^Subject: //p' <<<"$summary")
