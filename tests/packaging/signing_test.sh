@@ -20,9 +20,10 @@ openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/s
 
 verify() {  # FILE WHAT: the file carries a signature by the throwaway certificate
   local log
+  # By its exit status and the signer's name: the wording around them differs between
+  # osslsigncode's versions (Debian 12 has 2.5, its backports 2.9).
   if ! log=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$1" 2>&1) ||
-     ! grep -q '^Signature verification: ok' <<<"$log" ||
-     ! grep -q 'Subject: /CN=sorvel throwaway test signer' <<<"$log"; then
+     ! grep -q 'CN=sorvel throwaway test signer' <<<"$log"; then
     fail "$2 is not signed by the given certificate:"
     tail -n 5 <<<"$log"
   fi
