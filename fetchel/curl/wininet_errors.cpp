@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
-#include <string>
 
 namespace fetchel {
 namespace {
@@ -88,15 +86,6 @@ WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus) {
         default:
             return WinInetErrorFromCode(kErrorInternetInternalError);
     }
-}
-
-void WriteErrorReport(char* errorText, std::string_view step, const WinInetError& error) {
-    if (!errorText) return;
-    // Cut the parts to the limits the report size is made of, so no text ever needs more.
-    const auto stepLength = static_cast<int>(std::min<std::size_t>(step.size(), 16));
-    const auto messageLength = static_cast<int>(std::min<std::size_t>(error.message.size(), 255));
-    std::snprintf(errorText, kErrorReportSize, "%.*s error code: %d\nMessage: %.*s\n", stepLength,
-                  step.data(), static_cast<int>(error.code), messageLength, error.message.data());
 }
 
 }  // namespace fetchel

@@ -111,6 +111,26 @@ int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, 
     return ReadPath(path, contents, info, maxSize);
 }
 
+std::optional<std::string> FileBehindLinks(std::string path) {
+    constexpr int kMaxLinkHops = 40;  // as many as the system follows before it gives up (ELOOP)
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return std::nullopt;
+        link.resize(static_cast<std::size_t>(length));
+        if (link.front() == '/') {
+            path = std::move(link);
+        } else {
+            const std::size_t slash = path.rfind('/');
+            path = slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+        }
+    }
+    errno = ELOOP;
+    return std::nullopt;
+}
+
 std::string LinkText(const std::string& path) {
     char buffer[4096];
     const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,5 +61,10 @@ int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
 // What the symbolic link at path holds (where it points); empty when path is no link or cannot be
 // read.
 std::string LinkText(const std::string& path);
+
+// The file that path names once every symbolic link at its end is followed, as writing at path
+// would reach it (a link may lead to a file that does not exist yet); nothing for a loop of
+// links or a link that cannot be read.
+std::optional<std::string> FileBehindLinks(std::string path);
 
 }  // namespace platform

@@ -1,0 +1,63 @@
+// The failure report of taDownloadFile, alike in both builds: the step that failed, WinINet's
+// error code and the text WinINet's message table has for it, or one of the fixed texts.
+#pragma once
+
+#include "fetchel.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace fetchel {
+
+// The longest report with its terminating zero: the longest step name (16 characters), a code
+// of 11 characters and a 255-character message.
+inline constexpr std::size_t kErrorReportSize = FETCHEL_ERROR_TEXT_SIZE;
+using ReportText = std::array<char, kErrorReportSize>;
+
+// The steps a report names, after the WinINet calls they stand for.
+inline constexpr std::string_view kStepOpen = "InternetOpen";
+inline constexpr std::string_view kStepOpenUrl = "InternetOpenUrl";
+inline constexpr std::string_view kStepRead = "InternetReadFile";
+
+// The fixed texts.
+inline constexpr std::string_view kTextNotFound = "File Not Accessable or Does Not Exist";
+inline constexpr std::string_view kTextOpenFailed = "File Open Failed";
+inline constexpr std::string_view kTextWriteFailed = "File Write Failed";
+
+// The error codes the library reports (WinINet's own numbers).
+inline constexpr std::int32_t kErrorNotEnoughMemory = 8;  // not in WinINet's table: no text
+inline constexpr std::int32_t kErrorInternetTimeout = 12002;
+inline constexpr std::int32_t kErrorInternetInternalError = 12004;
+inline constexpr std::int32_t kErrorInternetInvalidUrl = 12005;
+inline constexpr std::int32_t kErrorInternetUnrecognizedScheme = 12006;
+inline constexpr std::int32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr std::int32_t kErrorInternetCannotConnect = 12029;
+inline constexpr std::int32_t kErrorInternetConnectionAborted = 12030;
+inline constexpr std::int32_t kErrorInternetConnectionReset = 12031;
+inline constexpr std::int32_t kErrorInternetInvalidCa = 12045;
+inline constexpr std::int32_t kErrorHttpInvalidServerResponse = 12152;
+inline constexpr std::int32_t kErrorHttpRedirectFailed = 12156;
+inline constexpr std::int32_t kErrorInternetSecurityChannelError = 12157;
+
+struct WinInetError {
+    std::int32_t code;
+    std::string_view message;  // as the WinINet message table gives it, line break included
+};
+
+// "<step> error code: <code>\nMessage: <message>\n", the code as a signed number; the step and
+// the message cut to the lengths the report size is made of. Allocates nothing, so that it can
+// also report running out of memory.
+ReportText ErrorReport(std::string_view step, const WinInetError& error);
+
+// One of the fixed texts as a report.
+ReportText FixedReport(std::string_view text);
+
+// Copies a report into the caller's errorText (nothing when it is null).
+void CopyReport(char* errorText, const ReportText& report);
+
+// Both at once: the report written into errorText.
+void WriteErrorReport(char* errorText, std::string_view step, const WinInetError& error);
+
+}  // namespace fetchel
