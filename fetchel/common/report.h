@@ -46,6 +46,10 @@ struct WinInetError {
     std::string_view message;  // as the WinINet message table gives it, line break included
 };
 
+// Windows' English text for the codes above ("" for 8 and for codes not listed), line break
+// included.
+std::string_view WinInetText(std::int32_t code);
+
 // "<step> error code: <code>\nMessage: <message>\n", the code as a signed number; the step and
 // the message cut to the lengths the report size is made of. Allocates nothing, so that it can
 // also report running out of memory.

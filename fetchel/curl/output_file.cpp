@@ -34,15 +34,17 @@ std::string_view NameOf(std::string_view path) {
 // A file can be written at target, as fopen(target, "wb") would: the lookup of its name fails
 // only because nothing is there, or finds a regular file the caller may write. A name too long
 // for the file system (ENAMETOOLONG), a file where a folder should be (ENOTDIR), a folder, a
-// device, a FIFO or a socket in the way (which a rename would replace), and a file the caller
-// may not write are caught here, before the body is fetched; a missing folder or one without
-// permission, when the temporary file is made.
+// device, a FIFO or a socket in the way (which a rename would replace), a file the caller may
+// not write and a read-only file (no write permission for anyone: what Windows and Wine call
+// read-only, which even an administrator's download leaves alone) are caught here, before the
+// body is fetched; a missing folder or one without permission, when the temporary file is made.
 bool CanBeWritten(const std::string& target) {
     const std::string_view name = NameOf(target);
     if (name.empty() || name == "." || name == "..") return false;
     struct stat st {};
     if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
-    return S_ISREG(st.st_mode) && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+    return S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+           faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 // A name no other call (in this or another process) is using: pid, a counter and a random word.

@@ -1,47 +1,15 @@
 #include "wininet_errors.h"
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 
 namespace fetchel {
 namespace {
 
-struct TableEntry {
-    std::int32_t code;
-    std::string_view message;
-};
-
-// WinINet's own English texts; the message table ends each with CR LF.
-constexpr std::array kMessages = {
-    TableEntry{kErrorInternetTimeout, "The operation timed out\r\n"},
-    TableEntry{kErrorInternetInternalError,
-               "An internal error occurred in the Microsoft Internet extensions\r\n"},
-    TableEntry{kErrorInternetInvalidUrl, "The URL is invalid\r\n"},
-    TableEntry{kErrorInternetUnrecognizedScheme, "The URL does not use a recognized protocol\r\n"},
-    TableEntry{kErrorInternetNameNotResolved, "The server name or address could not be resolved\r\n"},
-    TableEntry{kErrorInternetCannotConnect,
-               "A connection with the server could not be established\r\n"},
-    TableEntry{kErrorInternetConnectionAborted,
-               "The connection with the server was terminated abnormally\r\n"},
-    TableEntry{kErrorInternetConnectionReset, "The connection with the server was reset\r\n"},
-    TableEntry{kErrorInternetInvalidCa, "The certificate authority is invalid or incorrect\r\n"},
-    TableEntry{kErrorHttpInvalidServerResponse,
-               "The server returned an invalid or unrecognized response\r\n"},
-    TableEntry{kErrorHttpRedirectFailed, "The HTTP redirect request failed\r\n"},
-    TableEntry{kErrorInternetSecurityChannelError,
-               "An error occurred in the secure channel support\r\n"},
-};
-
 bool IsConnectionReset(long osError) { return osError == ECONNRESET || osError == EPIPE; }
 
 }  // namespace
 
-WinInetError WinInetErrorFromCode(std::int32_t code) {
-    const auto entry = std::find_if(kMessages.begin(), kMessages.end(),
-                                    [code](const TableEntry& e) { return e.code == code; });
-    return {code, entry == kMessages.end() ? std::string_view{} : entry->message};
-}
+WinInetError WinInetErrorFromCode(std::int32_t code) { return {code, WinInetText(code)}; }
 
 WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus) {
     switch (result) {

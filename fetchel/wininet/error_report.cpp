@@ -10,7 +10,10 @@ ReportText ErrorReport(std::string_view step, std::uint32_t code) {
     char message[256] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                    GetModuleHandleA("wininet.dll"), code, 0, message, sizeof message - 1, nullptr);
-    return fetchel::ErrorReport(step, {static_cast<std::int32_t>(code), message});
+    const auto signedCode = static_cast<std::int32_t>(code);
+    // Wine's table lacks some of the codes the library reports (12031, 12152, 12156): those get
+    // Windows' own text, as the Linux library gives it.
+    return fetchel::ErrorReport(step, {signedCode, message[0] ? std::string_view(message) : WinInetText(signedCode)});
 }
 
 std::uint32_t WinInetCode(std::uint32_t error) {

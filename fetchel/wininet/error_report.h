@@ -12,7 +12,8 @@ namespace fetchel::win32 {
 using fetchel::ReportText;
 
 // "<step> error code: <code>\nMessage: <text>\n", the text from wininet.dll's message table
-// (empty for a code it does not know; its own line break kept). Allocates nothing, so that it
+// (its own line break kept); for a code it does not know, Windows' text from common/report.h,
+// else none. Allocates nothing, so that it
 // can also report running out of memory.
 ReportText ErrorReport(std::string_view step, std::uint32_t code);
 

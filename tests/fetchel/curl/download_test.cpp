@@ -2,6 +2,7 @@
 #include "tests/fetchel/child_process.h"
 #include "download.h"
 #include "fetchel.h"
+#include "tests/fetchel/download_cases.h"
 #include "tests/fetchel/loopback_server.h"
 #include "wininet_errors.h"
 
@@ -509,6 +510,22 @@ TEST_F(DownloadTest, ConcurrentCallsFromSeveralThreadsDoNotInterfere) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+}
+
+// The table both builds meet (fetchel.dll's run is in tests/fetchel/wininet).
+TEST_F(DownloadTest, EveryCaseOfTheSharedTableEndsAsTheTableSays) {
+    LoopbackServer server(fetchel_test::ServeDownloadCase);
+    const auto& rows = fetchel_test::DownloadCases();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string target = fetchel_test::PrepareCase(folder_, i);
+        if (rows[i].limitMs.empty()) {
+            unsetenv("FETCHEL_TEST_STALL_MS");
+        } else {
+            setenv("FETCHEL_TEST_STALL_MS", rows[i].limitMs.c_str(), 1);
+        }
+        const int result = Download(fetchel_test::CaseUrl(rows[i], server), target);
+        EXPECT_EQ(fetchel_test::Mismatch(folder_, i, result, errorText_), "") << fetchel_test::CaseName(i);
+    }
 }
 
 TEST(ErrorReport, NeverExceedsTheDocumentedSize) {
