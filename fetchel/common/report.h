@@ -26,20 +26,16 @@ inline constexpr std::string_view kTextNotFound = "File Not Accessable or Does N
 inline constexpr std::string_view kTextOpenFailed = "File Open Failed";
 inline constexpr std::string_view kTextWriteFailed = "File Write Failed";
 
-// The error codes the library reports (WinINet's own numbers).
-inline constexpr std::int32_t kErrorNotEnoughMemory = 8;  // not in WinINet's table: no text
-inline constexpr std::int32_t kErrorInternetTimeout = 12002;
-inline constexpr std::int32_t kErrorInternetInternalError = 12004;
-inline constexpr std::int32_t kErrorInternetInvalidUrl = 12005;
-inline constexpr std::int32_t kErrorInternetUnrecognizedScheme = 12006;
-inline constexpr std::int32_t kErrorInternetNameNotResolved = 12007;
-inline constexpr std::int32_t kErrorInternetCannotConnect = 12029;
-inline constexpr std::int32_t kErrorInternetConnectionAborted = 12030;
-inline constexpr std::int32_t kErrorInternetConnectionReset = 12031;
-inline constexpr std::int32_t kErrorInternetInvalidCa = 12045;
-inline constexpr std::int32_t kErrorHttpInvalidServerResponse = 12152;
-inline constexpr std::int32_t kErrorHttpRedirectFailed = 12156;
-inline constexpr std::int32_t kErrorInternetSecurityChannelError = 12157;
+// The error codes the library reports (WinINet's own numbers; 8, out of memory, is the system's
+// and has no text in WinINet's table).
+enum : std::int32_t {
+    kErrorNotEnoughMemory = 8, kErrorInternetTimeout = 12002, kErrorInternetInternalError = 12004,
+    kErrorInternetInvalidUrl = 12005, kErrorInternetUnrecognizedScheme = 12006,
+    kErrorInternetNameNotResolved = 12007, kErrorInternetCannotConnect = 12029,
+    kErrorInternetConnectionAborted = 12030, kErrorInternetConnectionReset = 12031,
+    kErrorInternetInvalidCa = 12045, kErrorHttpInvalidServerResponse = 12152,
+    kErrorHttpRedirectFailed = 12156, kErrorInternetSecurityChannelError = 12157,
+};
 
 struct WinInetError {
     std::int32_t code;

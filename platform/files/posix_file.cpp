@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace platform {
@@ -29,11 +30,20 @@ FileDescriptor FileDescriptor::Open(const std::string& path, int flags, mode_t m
 
 int FileDescriptor::Release() { return std::exchange(fd_, -1); }
 
-int FileDescriptor::Close() {
-    if (fd_ < 0) return 0;
+bool FileDescriptor::Close(std::string& reason) {
+    if (fd_ < 0) return true;
     const int fd = std::exchange(fd_, -1);
     // close(2) must not be retried on EINTR: the descriptor is gone either way.
-    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+    if (::close(fd) == 0 || errno == EINTR) return true;
+    const int error = errno;
+    reason = std::strerror(error);
+    errno = error;
+    return false;
+}
+
+void FileDescriptor::Reset() {
+    std::string ignored;
+    Close(ignored);
 }
 
 namespace {
@@ -90,25 +100,33 @@ int ReadPath(const std::string& path, Buffer& contents, struct stat* info, std::
     return ReadAll(file.Get(), contents, info, maxSize);
 }
 
+// The read's errno as the convention of this folder: false with the system's text.
+bool Answer(int error, std::string& reason) {
+    if (error == 0) return true;
+    reason = std::strerror(error);
+    errno = error;
+    return false;
+}
+
 }  // namespace
 
-int ReadWholeFile(int fd, std::string& contents, struct stat* info, std::uint64_t maxSize) {
-    return ReadAll(fd, contents, info, maxSize);
+bool ReadWholeFile(int fd, std::string& contents, std::string& reason, struct stat* info, std::uint64_t maxSize) {
+    return Answer(ReadAll(fd, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadAll(fd, contents, info, maxSize);
+bool ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, std::string& reason, struct stat* info,
+                   std::uint64_t maxSize) {
+    return Answer(ReadAll(fd, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadPath(path, contents, info, maxSize);
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& reason, struct stat* info,
+                   std::uint64_t maxSize) {
+    return Answer(ReadPath(path, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadPath(path, contents, info, maxSize);
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& reason,
+                   struct stat* info, std::uint64_t maxSize) {
+    return Answer(ReadPath(path, contents, info, maxSize), reason);
 }
 
 std::optional<std::string> FileBehindLinks(std::string path) {

@@ -117,10 +117,8 @@ bool ReplacementFile::Write(std::string_view data, std::string& reason) {
 
 bool ReplacementFile::Finish(std::string& reason) {
     if (::fsync(file_.Get()) != 0) return Fail("cannot flush it to disc", reason);
-    if (const int error = file_.Close(); error != 0) {
-        errno = error;
-        return Fail("cannot close it", reason);
-    }
+    std::string closing;
+    if (!file_.Close(closing)) return Fail("cannot close it", reason);
     return true;
 }
 

@@ -204,9 +204,9 @@ private:
     LoadedHive Load(detail::Tree& tree, const HiveFile& file) const {
         auto text = std::make_shared<std::string>();
         struct stat status {};
-        if (const int error = ReadWholeFile(file.path, *text, &status); error != 0)
-            throw StoreError("Cannot read " + Quoted(file.path) + " of " + PrefixMessage(prefix_) + ": " +
-                             ErrnoText(error) + ". Check that you may read it, then try again.");
+        if (std::string reason; !ReadWholeFile(file.path, *text, reason, &status))
+            throw StoreError("Cannot read " + Quoted(file.path) + " of " + PrefixMessage(prefix_) + ": " + reason +
+                             ". Check that you may read it, then try again.");
         std::shared_ptr<const std::string> kept = std::move(text);
         const std::string& contents = tree.KeepText(kept);
         detail::LoadedFile loaded;
