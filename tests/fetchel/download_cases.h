@@ -17,7 +17,7 @@ enum class Target {
     Missing,      // nothing
     OlderFile,    // a file with kOlder in it
     ReadOnly,     // such a file without any write permission
-    MissingFolder,// the target's folder does not exist
+    MissingFolder,  // the target's folder does not exist
     Fifo,         // a FIFO
     Socket,       // a listening Unix socket
     Device,       // a character device (the null device)
@@ -42,14 +42,10 @@ struct DownloadCase {
 const std::vector<DownloadCase>& DownloadCases();
 void ServeDownloadCase(Connection& connection, const Request& request);
 
-// The URL a row fetches from server.
+// The URL a row fetches from server; the row's folder below root with what stands at its target
+// (returns the target's path).
 std::string CaseUrl(const DownloadCase& row, const LoopbackServer& server);
-
-// Makes the row's folder below root and what stands at its target; returns the target's path.
 std::string PrepareCase(const std::string& root, std::size_t index);
-
-// Whether the server saw a request for the route (a refused URL must send nothing).
-bool ServerSaw(const std::string& route);
 
 // What in the outcome of row index differs from the table ("" when nothing): the result, the
 // text, the target's contents, a file left over, a request sent for a refused URL. For dll

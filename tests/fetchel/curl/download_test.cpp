@@ -95,19 +95,6 @@ protected:
     std::string errorText_;
 };
 
-TEST_F(DownloadTest, EmptyBodySucceedsAndLeavesNoFile) {
-    LoopbackServer server(Serving(200, ""));
-    EXPECT_EQ(Download(server.Url("/empty"), folder_ / "new.bin"), 1);
-    EXPECT_EQ(errorText_, "");
-    EXPECT_FALSE(fs::exists(folder_ / "new.bin"));
-
-    // An older file would otherwise pass for what was fetched.
-    WriteFile(folder_ / "old.bin", "an older version");
-    EXPECT_EQ(Download(server.Url("/empty"), folder_ / "old.bin"), 1);
-    EXPECT_EQ(errorText_, "");
-    EXPECT_TRUE(Names().empty());
-}
-
 TEST_F(DownloadTest, BodiesAroundTheFirstChunkSizeAndLargeOnesArriveByteForByte) {
     for (const std::size_t size : {std::size_t{1}, std::size_t{1022}, std::size_t{1023},
                                    std::size_t{1024}, std::size_t{2047}, std::size_t{6'000'000}}) {
@@ -186,22 +173,6 @@ TEST_F(DownloadTest, NotFoundTextBeyondTheFirstChunkOrAfterAZeroByteIsStored) {
     }
 }
 
-TEST_F(DownloadTest, FinalStatusOutsideSuccessFailsLikeTheNotFoundTextAndCreatesNoFile) {
-    const fs::path target = folder_ / "kept.txt";
-    WriteFile(target, "previous");
-    for (const int status : {301, 404, 500}) {  // 301 without a Location: the redirect page
-        SCOPED_TRACE(status);
-        for (const std::string& body : {std::string(), std::string("<html>oops</html>"),
-                                       Body(100'000)}) {
-            LoopbackServer server(Serving(status, body));
-            EXPECT_EQ(Download(server.Url("/x"), target), 0);
-            EXPECT_EQ(errorText_, "File Not Accessable or Does Not Exist");
-        }
-    }
-    EXPECT_EQ(ReadFile(target), "previous");
-    EXPECT_EQ(Names(), std::vector<std::string>{"kept.txt"});
-}
-
 TEST_F(DownloadTest, LocalPathThatIsALinkIsWrittenThroughToItsTarget) {
     fs::create_directory(folder_ / "real");
     WriteFile(folder_ / "real" / "data.bin", "previous");
@@ -230,24 +201,12 @@ TEST_F(DownloadTest, MisbehavingServersFailAtTheStepWhereWinInetWouldAndKeepTheO
         } else if (r.target == "/body-trickle") {
             c.SendHead(200, 100'000);
             c.Trickle("a", milliseconds(100), 200);
-        } else if (r.target == "/head-then-close") {
-            c.SendHead(200, 100);
-        } else if (r.target == "/head-then-stall") {
-            c.SendHead(200, 100);
-            c.Stall(std::chrono::seconds(20));
-        } else if (r.target == "/not-http") {
-            c.Send("SSH-2.0-OpenSSH_9.2\r\nnot a web server\r\n");
         }
     });
     const std::string timedOut = " error code: 12002\nMessage: The operation timed out\r\n\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"/head-trickle", "InternetOpenUrl" + timedOut},
         {"/body-trickle", "InternetReadFile" + timedOut},
-        {"/head-then-stall", "InternetReadFile" + timedOut},
-        {"/head-then-close", "InternetReadFile error code: 12030\nMessage: The connection with the "
-                             "server was terminated abnormally\r\n\n"},
-        {"/not-http", "InternetOpenUrl error code: 12152\nMessage: The server returned an invalid "
-                      "or unrecognized response\r\n\n"},
     };
     for (const auto& [route, report] : cases) {
         const auto start = std::chrono::steady_clock::now();
@@ -255,27 +214,6 @@ TEST_F(DownloadTest, MisbehavingServersFailAtTheStepWhereWinInetWouldAndKeepTheO
         EXPECT_EQ(errorText_, report) << route;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << route;
     }
-    EXPECT_EQ(ReadFile(target), "previous");
-    EXPECT_EQ(Names(), std::vector<std::string>{"kept.bin"});
-}
-
-TEST_F(DownloadTest, StallingServerTimesOutInsteadOfHanging) {
-    setenv("FETCHEL_TEST_STALL_MS", "1500", 1);
-    const fs::path target = folder_ / "kept.bin";
-    WriteFile(target, "previous");
-    LoopbackServer server([](Connection& c, const Request& r) {
-        if (r.target == "/mid-body") {
-            c.SendHead(200, 100'000);
-            c.Send(std::string(5000, 'a'));
-        }
-        c.Stall(std::chrono::seconds(60));
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Download(server.Url("/mid-body"), target), 0);
-    EXPECT_EQ(errorText_, "InternetReadFile error code: 12002\nMessage: The operation timed out\r\n\n");
-    EXPECT_EQ(Download(server.Url("/before-headers"), target), 0);
-    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12002\nMessage: The operation timed out\r\n\n");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(ReadFile(target), "previous");
     EXPECT_EQ(Names(), std::vector<std::string>{"kept.bin"});
 }
@@ -290,10 +228,6 @@ TEST_F(DownloadTest, StallLimitIsSixtySecondsUnlessTestsShortenIt) {
 
 TEST_F(DownloadTest, UrlFailuresAreReportedWithWinInetCodesAtTheOpenStep) {
     const fs::path target = folder_ / "x";
-    EXPECT_EQ(Download("http://no-such-host.invalid/file", target), 0);
-    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12007\n"
-                          "Message: The server name or address could not be resolved\r\n\n");
-
     int closedPort = 0;
     { LoopbackServer gone(Serving(200, "")); closedPort = gone.Port(); }
     EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(closedPort) + "/", target), 0);
