@@ -22,16 +22,11 @@ namespace fs = std::filesystem;
 using fetchel_test::Connection;
 using fetchel_test::LoopbackServer;
 using fetchel_test::Request;
+using testsupport::Quote;
 
 namespace {
 
 constexpr const char* kWine64 = "/usr/lib/wine/wine64";
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 // The Windows name of a Linux path, through Wine's drive Z:.
 std::string WindowsPath(std::string path) {
