@@ -114,9 +114,12 @@ std::optional<std::string> RedirectTarget(const std::string& from, const std::st
     return to;
 }
 
-// Opens the URL and follows its redirects, at most kMaxRedirects of them.
-std::optional<Outcome> OpenFollowingRedirects(HINTERNET internet, std::string url, InternetHandle& request) {
+// Opens the URL and follows its redirects, at most kMaxRedirects of them, until the caller gives
+// up.
+std::optional<Outcome> OpenFollowingRedirects(HINTERNET internet, std::string url, InternetHandle& request,
+                                              TransferWatch& watch) {
     for (int followed = 0;; ++followed) {
+        if (watch.GaveUp()) return Outcome{};
         request.reset(InternetOpenUrlA(internet, url.c_str(), nullptr, 0, kFollowFlags, 0));
         if (!request) return Failed(kStepOpenUrl, GetLastError());
         if (!IsHttpRequest(request.get())) return std::nullopt;
@@ -153,7 +156,9 @@ public:
     bool Read(char* buffer, DWORD size, DWORD& got) {
         // What a server sends past the length it announced is not the body (it is stored by
         // neither build).
-        if (announced_ != kNotAnnounced) size = static_cast<DWORD>(std::min<std::uint64_t>(size, announced_ - received_));
+        if (announced_ != kNotAnnounced) {
+            size = static_cast<DWORD>(std::min<std::uint64_t>(size, announced_ - received_));
+        }
         got = 0;
         if (size == 0) return true;
         const auto start = Clock::now();
@@ -215,7 +220,7 @@ Outcome RunTransfer(const std::string& url, const std::string& localPath, Transf
     if (!internet) return Failed(kStepOpen, GetLastError());
     BoundWaits(internet.get(), watch.Limit());
     InternetHandle request;
-    if (const auto failure = OpenFollowingRedirects(internet.get(), url, request)) return *failure;
+    if (const auto failure = OpenFollowingRedirects(internet.get(), url, request, watch)) return *failure;
     if (const auto refusal = JudgeHead(request.get())) return *refusal;
     watch.HeadIsIn();
 

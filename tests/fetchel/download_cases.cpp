@@ -30,7 +30,8 @@ std::string Report(const std::string& step, int code, const std::string& message
 
 const std::string kNotFound = "File Not Accessable or Does Not Exist";
 const std::string kOpenFailed = "File Open Failed";
-const std::string kAborted = Report("InternetReadFile", 12030, "The connection with the server was terminated abnormally");
+const std::string kAborted =
+    Report("InternetReadFile", 12030, "The connection with the server was terminated abnormally");
 const std::string kRedirectFailed = Report("InternetOpenUrl", 12156, "The HTTP redirect request failed");
 const std::string kInvalidUrl = Report("InternetOpenUrl", 12005, "The URL is invalid");
 
@@ -265,7 +266,8 @@ std::string Mismatch(const std::string& root, std::size_t index, int result, con
     const auto message = row.text.find("\nMessage: ");
     const bool sameReport = message != std::string::npos && text.size() > message + 12 &&
                             text.compare(0, message + 10, row.text, 0, message + 10) == 0 && text.ends_with("\n");
-    if (text != row.text && !(dll && sameReport)) wrong += " text \"" + Printable(text) + "\" for \"" + Printable(row.text) + "\";";
+    if (text != row.text && !(dll && sameReport))
+        wrong += " text \"" + Printable(text) + "\" for \"" + Printable(row.text) + "\";";
     const std::string stored = StoredAt(root, index);
     if (stored != row.stored) wrong += " stored \"" + Printable(stored) + "\" for \"" + Printable(row.stored) + "\";";
     std::vector<std::string> names = NamesIn(root, index);
