@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -89,6 +90,25 @@ protected:
         }
         std::sort(names.begin(), names.end());
         return names;
+    }
+
+    // A child forked before this process has a server thread: it waits for the URL on a pipe,
+    // then ends with body's result. SendUrl sends it and closes the pipe.
+    static pid_t ForkWaitingForUrl(int& urlPipe, const std::function<int(const char*)>& body) {
+        int fds[2];
+        if (pipe(fds) != 0) return -1;
+        const pid_t child = fork();
+        if (child == 0) {
+            char url[128] = {};
+            _exit(read(fds[0], url, sizeof url - 1) <= 0 ? 2 : body(url));
+        }
+        close(fds[0]);
+        urlPipe = fds[1];
+        return child;
+    }
+    static void SendUrl(int urlPipe, const std::string& url) {
+        EXPECT_EQ(write(urlPipe, url.c_str(), url.size()), static_cast<ssize_t>(url.size()));
+        close(urlPipe);
     }
 
     fs::path folder_;
@@ -269,16 +289,11 @@ TEST_F(DownloadTest, TargetThatCannotBeCreatedFailsWithFileOpenFailed) {
 }
 
 TEST_F(DownloadTest, TemporaryFileOfAKilledDownloadIsRemovedByTheNextOne) {
-    // The child is forked before this process has a server thread, and waits for the address.
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        char url[128] = {};
-        if (read(pipeFds[0], url, sizeof url - 1) <= 0) _exit(1);
+    int urlPipe = -1;
+    const pid_t child = ForkWaitingForUrl(urlPipe, [this](const char* url) {
         char text[FETCHEL_ERROR_TEXT_SIZE];
-        _exit(taDownloadFile(url, (folder_ / "big.bin").c_str(), text, 0));
-    }
+        return taDownloadFile(url, (folder_ / "big.bin").c_str(), text, 0);
+    });
     LoopbackServer server([](Connection& c, const Request& r) {
         if (r.target == "/small") {
             c.SendResponse(200, "small");
@@ -288,15 +303,12 @@ TEST_F(DownloadTest, TemporaryFileOfAKilledDownloadIsRemovedByTheNextOne) {
         c.Send(Body(100'000));
         c.Stall(std::chrono::seconds(20));
     });
-    const std::string url = server.Url("/big");
-    ASSERT_EQ(write(pipeFds[1], url.c_str(), url.size()), static_cast<ssize_t>(url.size()));
+    SendUrl(urlPipe, server.Url("/big"));
     for (int i = 0; i < 1000 && Names().empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
     const std::vector<std::string> left = Names();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].rfind("big.bin.part-" + std::to_string(child) + "-", 0), 0u) << left[0];
@@ -316,24 +328,17 @@ TEST_F(DownloadTest, AFileTheCallerMayNotWriteIsNotReplacedThroughAWritableFolde
     const fs::path target = folder_ / "theirs.bin";
     WriteFile(target, "previous");
     ASSERT_EQ(chmod(target.c_str(), geteuid() == 0 ? 0644 : 0444), 0);
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        char url[128] = {};
-        if (read(pipeFds[0], url, sizeof url - 1) <= 0) _exit(2);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    int urlPipe = -1;
+    const pid_t child = ForkWaitingForUrl(urlPipe, [&target](const char* url) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
         char text[FETCHEL_ERROR_TEXT_SIZE];
         const int result = taDownloadFile(url, target.c_str(), text, 0);
-        _exit(result == 0 && std::string_view(text) == "File Open Failed" ? 0 : 1);
-    }
+        return result == 0 && std::string_view(text) == "File Open Failed" ? 0 : 1;
+    });
     LoopbackServer server(Serving(200, "replaced"));
-    const std::string url = server.Url("/f");
-    ASSERT_EQ(write(pipeFds[1], url.c_str(), url.size()), static_cast<ssize_t>(url.size()));
+    SendUrl(urlPipe, server.Url("/f"));
     int status = 0;
     waitpid(child, &status, 0);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
     EXPECT_EQ(fetchel_test::Outcome(status), 0);
     EXPECT_EQ(ReadFile(target), "previous");
     EXPECT_EQ(Names(), std::vector<std::string>{"theirs.bin"});
