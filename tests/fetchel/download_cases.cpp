@@ -18,11 +18,19 @@ namespace fs = std::filesystem;
 namespace fetchel_test {
 namespace {
 
-const std::string kBody = [] {
-    std::string body;
-    for (int i = 0; i < 3000; ++i) body.push_back(static_cast<char>((i * 7919) & 0xFF));
+// Bytes of every value, the same for the same size.
+std::string Pattern(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>(((i * 7919) ^ (i >> 11)) & 0xFF);
     return body;
-}();
+}
+
+const std::string kBody = Pattern(3000);
+const std::string kNotFoundPage = "404 Object Not Found";
+// The not-found text where the first chunk's test must not see it: in the second chunk, across
+// the boundary, after a zero byte.
+const std::string kLateNotFound[] = {std::string(1023, 'a') + kNotFoundPage, std::string(1010, 'a') + kNotFoundPage,
+                                     std::string("abc\0", 4) + kNotFoundPage + "!"};
 
 std::string Report(const std::string& step, int code, const std::string& message) {
     return step + " error code: " + std::to_string(code) + "\nMessage: " + message + "\r\n\n";
@@ -56,6 +64,16 @@ void Write(const std::string& path, const std::string& bytes) { std::ofstream(pa
 const std::vector<DownloadCase>& DownloadCases() {
     static const std::vector<DownloadCase> rows = {
         {"/body", Target::OlderFile, 1, "", kBody, "", ""},
+        // Around the first chunk's size, and one large enough for many reads.
+        {"/size-1", Target::Missing, 1, "", Pattern(1), "", ""},
+        {"/size-1022", Target::Missing, 1, "", Pattern(1022), "", ""},
+        {"/size-1023", Target::Missing, 1, "", Pattern(1023), "", ""},
+        {"/size-1024", Target::Missing, 1, "", Pattern(1024), "", ""},
+        {"/size-2047", Target::Missing, 1, "", Pattern(2047), "", ""},
+        {"/size-6000000", Target::Missing, 1, "", Pattern(6'000'000), "", ""},
+        {"/late-notfound-0", Target::Missing, 1, "", kLateNotFound[0], "", ""},
+        {"/late-notfound-1", Target::Missing, 1, "", kLateNotFound[1], "", ""},
+        {"/late-notfound-2", Target::Missing, 1, "", kLateNotFound[2], "", ""},
         {"/empty", Target::OlderFile, 1, "", kNoFile, "", ""},
         {"/notfound-text", Target::OlderFile, 0, kNotFound, kOlder, "", ""},
         {"/status-404", Target::OlderFile, 0, kNotFound, kOlder, "", ""},
@@ -104,6 +122,10 @@ void ServeDownloadCase(Connection& c, const Request& r) {
     const std::string& path = r.target;
     if (path == "/body") {
         c.SendResponse(200, kBody);
+    } else if (path.starts_with("/size-")) {
+        c.SendResponse(200, Pattern(std::stoul(path.substr(6))));
+    } else if (path.starts_with("/late-notfound-")) {
+        c.SendResponse(200, kLateNotFound[std::stoul(path.substr(15))]);
     } else if (path == "/empty") {
         c.SendResponse(200, "");
     } else if (path == "/notfound-text") {
