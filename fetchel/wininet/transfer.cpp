@@ -121,7 +121,12 @@ std::optional<Outcome> OpenFollowingRedirects(HINTERNET internet, std::string ur
     for (int followed = 0;; ++followed) {
         if (watch.GaveUp()) return Outcome{};
         request.reset(InternetOpenUrlA(internet, url.c_str(), nullptr, 0, kFollowFlags, 0));
-        if (!request) return Failed(kStepOpenUrl, GetLastError());
+        if (!request) {
+            // Wine's WinINet takes a URL without a host ("http://") for a wrong argument: the URL
+            // is the only argument here that comes from the caller.
+            const DWORD error = GetLastError();
+            return Failed(kStepOpenUrl, error == ERROR_INVALID_PARAMETER ? static_cast<DWORD>(kErrorInternetInvalidUrl) : error);
+        }
         if (!IsHttpRequest(request.get())) return std::nullopt;
         const auto location = QueryText(request.get(), HTTP_QUERY_LOCATION);
         if (JudgeStatus(StatusCode(request.get()), location.has_value()) != HeadKind::Redirect) {

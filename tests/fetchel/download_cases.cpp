@@ -42,6 +42,7 @@ const std::string kAborted =
     Report("InternetReadFile", 12030, "The connection with the server was terminated abnormally");
 const std::string kRedirectFailed = Report("InternetOpenUrl", 12156, "The HTTP redirect request failed");
 const std::string kInvalidUrl = Report("InternetOpenUrl", 12005, "The URL is invalid");
+const std::string kUnknownScheme = Report("InternetOpenUrl", 12006, "The URL does not use a recognized protocol");
 
 std::mutex seenMutex;
 std::set<std::string> seen;
@@ -107,6 +108,12 @@ const std::vector<DownloadCase>& DownloadCases() {
         {"/no-such-host", Target::OlderFile, 0,
          Report("InternetOpenUrl", 12007, "The server name or address could not be resolved"), kOlder, "",
          "http://no-such-host.invalid/file"},
+        {"/closed-port", Target::OlderFile, 0,
+         Report("InternetOpenUrl", 12029, "A connection with the server could not be established"), kOlder, "",
+         "http://127.0.0.1:1/"},
+        {"/no-host", Target::OlderFile, 0, kInvalidUrl, kOlder, "", "http://"},
+        {"/no-scheme", Target::OlderFile, 0, kUnknownScheme, kOlder, "", "example.com/file"},
+        {"/gopher", Target::OlderFile, 0, kUnknownScheme, kOlder, "", "gopher://example.com/"},
         {"/body", Target::MissingFolder, 0, kOpenFailed, kNoFile, "", ""},
         {"/body", Target::ReadOnly, 0, kOpenFailed, kOlder, "", ""},
         {"/empty", Target::ReadOnly, 0, kOpenFailed, kOlder, "", ""},

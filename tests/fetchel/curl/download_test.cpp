@@ -183,24 +183,6 @@ TEST_F(DownloadTest, StallLimitIsSixtySecondsUnlessTestsShortenIt) {
     EXPECT_EQ(fetchel::StallLimit(), std::chrono::seconds(60));
 }
 
-TEST_F(DownloadTest, UrlFailuresAreReportedWithWinInetCodesAtTheOpenStep) {
-    const fs::path target = folder_ / "x";
-    int closedPort = 0;
-    { LoopbackServer gone(Serving(200, "")); closedPort = gone.Port(); }
-    EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(closedPort) + "/", target), 0);
-    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12029\n"
-                          "Message: A connection with the server could not be established\r\n\n");
-
-    EXPECT_EQ(Download("http://", target), 0);
-    EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12005\nMessage: The URL is invalid\r\n\n");
-    for (const char* url : {"example.com/file", "gopher://example.com/"}) {
-        EXPECT_EQ(Download(url, target), 0);
-        EXPECT_EQ(errorText_, "InternetOpenUrl error code: 12006\n"
-                              "Message: The URL does not use a recognized protocol\r\n\n");
-    }
-    EXPECT_TRUE(Names().empty());
-}
-
 TEST_F(DownloadTest, TargetThatCannotBeCreatedFailsWithFileOpenFailed) {
     LoopbackServer server(Serving(200, Body(5000)));
     fs::create_directory(folder_ / "a-folder");
