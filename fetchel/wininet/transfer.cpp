@@ -125,7 +125,8 @@ std::optional<Outcome> OpenFollowingRedirects(HINTERNET internet, std::string ur
             // Wine's WinINet takes a URL without a host ("http://") for a wrong argument: the URL
             // is the only argument here that comes from the caller.
             const DWORD error = GetLastError();
-            return Failed(kStepOpenUrl, error == ERROR_INVALID_PARAMETER ? static_cast<DWORD>(kErrorInternetInvalidUrl) : error);
+            const DWORD invalidUrl = kErrorInternetInvalidUrl;
+            return Failed(kStepOpenUrl, error == ERROR_INVALID_PARAMETER ? invalidUrl : error);
         }
         if (!IsHttpRequest(request.get())) return std::nullopt;
         const auto location = QueryText(request.get(), HTTP_QUERY_LOCATION);
