@@ -1,7 +1,8 @@
 // fetchel.dll under Wine, called by a Windows program through LoadLibraryA and GetProcAddress:
-// the shared table of download cases against the loopback server, and taFindCacheEntry against
-// Wine's own FindFirst/FindNextUrlCacheEntryA walk of the same prefix. All calls run in one start
-// of the program, with the prefix's Wine server held for the suite.
+// the shared table of download cases against the loopback server (the x86_64 DLL in a 64-bit
+// Windows, the i686 one in a 32-bit Windows), and taFindCacheEntry against Wine's own
+// FindFirst/FindNextUrlCacheEntryA walk of the same prefix. All calls of a DLL run in one start of
+// the program, with the prefix's Wine server held for the suite.
 #include "tests/fetchel/download_cases.h"
 #include "tests/fetchel/loopback_server.h"
 #include "tests/support/wine.h"
@@ -58,7 +59,7 @@ struct Call {
 // so that each start costs a fraction of a second; the server is ended afterwards.
 class WineSession {
 public:
-    explicit WineSession(std::string prefix) : prefix_(std::move(prefix)) {
+    WineSession(std::string prefix, std::string loader) : prefix_(std::move(prefix)), loader_(std::move(loader)) {
         std::system((Env() + "wineserver -p </dev/null >/dev/null 2>&1").c_str());
     }
     ~WineSession() { std::system((Env() + "wineserver -k >/dev/null 2>&1").c_str()); }
@@ -70,7 +71,7 @@ public:
     int Run(const std::vector<std::string>& args, std::string& output,
             const std::string& extraEnv = "") const {
         const std::string outputFile = prefix_ + "/../program-output.txt";
-        std::string command = Env() + extraEnv + " " + kWine64;
+        std::string command = Env() + extraEnv + " " + loader_;
         for (const auto& arg : args) command += " " + Quote(arg);
         const int status = std::system((command + " </dev/null >" + Quote(outputFile) + " 2>&1").c_str());
         output = testsupport::ReadFile(outputFile);
@@ -79,15 +80,16 @@ public:
 
 private:
     std::string Env() const { return "env WINEPREFIX=" + Quote(prefix_) + " WINEDEBUG=-all DISPLAY= "; }
-    std::string prefix_;
+    std::string prefix_, loader_;
 };
 
 class FetchelDllTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(fs::exists(FETCHEL_DLL)) << FETCHEL_DLL
-                                             << " is missing: run bash scripts/build-windows.sh";
+        for (const char* dll : {FETCHEL_DLL, FETCHEL_DLL_I686})
+            ASSERT_TRUE(fs::exists(dll)) << dll << " is missing: run bash scripts/build-windows.sh";
         prefix_ = std::make_unique<testsupport::WinePrefix>();
+        prefix32_ = std::make_unique<testsupport::WinePrefix>(testsupport::WindowsKind::Win32);
         server_ = std::make_unique<LoopbackServer>([](Connection& c, const Request& r) {
             if (r.target.starts_with("/Docs/") || r.target.starts_with("/Setup/") ||
                 r.target.starts_with("/missing/") || r.target.starts_with("/huge/")) {
@@ -97,15 +99,18 @@ protected:
             }
         });
         folder_ = testsupport::MakeTempDir("fetchel-dll");
-        wine_ = std::make_unique<WineSession>(prefix_->Path());
+        wine_ = std::make_unique<WineSession>(prefix_->Path(), kWine64);
         FillAndWalkWinesCache();
-        RunCalls();
+        calls_ = RunCalls(*wine_, FETCHEL_DLL_CALLER_EXE, FETCHEL_DLL, folder_ + "/x86_64", true);
+        const WineSession wine32(prefix32_->Path(), "/usr/lib/wine/wine");
+        calls32_ = RunCalls(wine32, FETCHEL_DLL_CALLER32_EXE, FETCHEL_DLL_I686, folder_ + "/i686", false);
     }
 
     static void TearDownTestSuite() {
         wine_.reset();
         server_.reset();
         prefix_.reset();
+        prefix32_.reset();
         if (!folder_.empty()) testsupport::RemoveTree(folder_);
     }
 
@@ -122,29 +127,32 @@ protected:
         for (std::string line; std::getline(walk, line);) wineWalk_.push_back(line);
     }
 
-    // Every call in one start of the program: the table's rows, each with its own time bound,
-    // then the lookups. Beside the first row's target, a temporary file of a process that is gone.
-    static void RunCalls() {
+    // Every call of one DLL in one start of the program: the table's rows, each with its own time
+    // bound, then the lookups. Beside the first row's target, a temporary file of a process that
+    // is gone.
+    static std::vector<Call> RunCalls(const WineSession& wine, const char* caller, const char* dll,
+                                      const std::string& root, bool finds) {
         const auto& rows = fetchel_test::DownloadCases();
-        std::vector<std::string> args = {WindowsPath(FETCHEL_DLL), WindowsPath(folder_ + "/calls.txt")};
+        std::vector<std::string> args = {caller, WindowsPath(dll), WindowsPath(root + "/calls.txt")};
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            const std::string target = fetchel_test::PrepareCase(folder_, i);
+            const std::string target = fetchel_test::PrepareCase(root, i);
             args.insert(args.end(), {"limit", rows[i].limitMs.empty() ? "60000" : rows[i].limitMs, "download",
                                      fetchel_test::CaseUrl(rows[i], *server_), WindowsPath(target)});
         }
-        testsupport::WriteFile(folder_ + "/case-0/target.bin.part-w4000000000-0-0123abcd", "left by a killed download");
-        for (const auto& part : FindParts()) {
+        testsupport::WriteFile(root + "/case-0/target.bin.part-w4000000000-0-0123abcd", "left by a killed download");
+        for (const auto& part : finds ? FindParts() : std::vector<std::string>{}) {
             args.insert(args.end(), {"find", part, std::to_string(kFoundSize)});
         }
-        args.insert(args.end(), {"find", "readme", "10"});  // shorter than the URL
-        args.insert(args.begin(), FETCHEL_DLL_CALLER_EXE);
+        if (finds) args.insert(args.end(), {"find", "readme", "10"});  // shorter than the URL
         std::string output;
-        ASSERT_EQ(wine_->Run(args, output), 0) << output;
-        std::istringstream lines(testsupport::ReadFile(folder_ + "/calls.txt"));
+        EXPECT_EQ(wine.Run(args, output), 0) << output;
+        std::vector<Call> calls;
+        std::istringstream lines(testsupport::ReadFile(root + "/calls.txt"));
         for (std::string line; std::getline(lines, line);) {
             const auto space = line.find(' ');
-            calls_.push_back({std::stoi(line.substr(0, space)), FromHex(line.substr(space + 1))});
+            calls.push_back({std::stoi(line.substr(0, space)), FromHex(line.substr(space + 1))});
         }
+        return calls;
     }
 
     static std::vector<std::string> FindParts() {
@@ -162,32 +170,36 @@ protected:
     static constexpr std::uint32_t kFoundSize = 8192;
     static std::size_t Downloads() { return fetchel_test::DownloadCases().size(); }
 
-    static std::unique_ptr<testsupport::WinePrefix> prefix_;
+    static std::unique_ptr<testsupport::WinePrefix> prefix_, prefix32_;
     static std::unique_ptr<LoopbackServer> server_;
     static std::unique_ptr<WineSession> wine_;
     static std::string folder_;
     static std::vector<std::string> wineWalk_;
-    static std::vector<Call> calls_;
+    static std::vector<Call> calls_, calls32_;
 };
 
-std::unique_ptr<testsupport::WinePrefix> FetchelDllTest::prefix_;
+std::unique_ptr<testsupport::WinePrefix> FetchelDllTest::prefix_, FetchelDllTest::prefix32_;
 std::unique_ptr<LoopbackServer> FetchelDllTest::server_;
 std::unique_ptr<WineSession> FetchelDllTest::wine_;
 std::string FetchelDllTest::folder_;
 std::vector<std::string> FetchelDllTest::wineWalk_;
-std::vector<Call> FetchelDllTest::calls_;
+std::vector<Call> FetchelDllTest::calls_, FetchelDllTest::calls32_;
 
 TEST_F(FetchelDllTest, EveryCaseOfTheSharedTableEndsAsTheTableSays) {
     ASSERT_EQ(calls_.size(), Downloads() + FindParts().size() + 1);
-    for (std::size_t i = 0; i < Downloads(); ++i) {
-        const std::string mismatch = fetchel_test::Mismatch(folder_, i, calls_[i].result, calls_[i].text, true);
-        if (const std::string why = fetchel_test::WhyWineCannot(i); !why.empty()) {
-            // Printed, so that a Wine that learns it shows here.
-            std::printf("%s: %s under Wine (%s)\n", fetchel_test::CaseName(i).c_str(),
-                        mismatch.empty() ? "met" : "not met", why.c_str());
-            continue;
+    ASSERT_EQ(calls32_.size(), Downloads());
+    for (const auto& [arch, calls] : {std::pair{"x86_64", &calls_}, std::pair{"i686", &calls32_}}) {
+        for (std::size_t i = 0; i < Downloads(); ++i) {
+            const std::string name = std::string(arch) + " " + fetchel_test::CaseName(i);
+            const std::string mismatch =
+                fetchel_test::Mismatch(folder_ + "/" + arch, i, (*calls)[i].result, (*calls)[i].text, true);
+            if (const std::string why = fetchel_test::WhyWineCannot(i); !why.empty()) {
+                // Printed, so that a Wine that learns it shows here.
+                std::printf("%s: %s under Wine (%s)\n", name.c_str(), mismatch.empty() ? "met" : "not met", why.c_str());
+                continue;
+            }
+            EXPECT_EQ(mismatch, "") << name;
         }
-        EXPECT_EQ(mismatch, "") << fetchel_test::CaseName(i);
     }
 }
 
