@@ -195,7 +195,8 @@ TEST_F(FetchelDllTest, EveryCaseOfTheSharedTableEndsAsTheTableSays) {
                 fetchel_test::Mismatch(folder_ + "/" + arch, i, (*calls)[i].result, (*calls)[i].text, true);
             if (const std::string why = fetchel_test::WhyWineCannot(i); !why.empty()) {
                 // Printed, so that a Wine that learns it shows here.
-                std::printf("%s: %s under Wine (%s)\n", name.c_str(), mismatch.empty() ? "met" : "not met", why.c_str());
+                std::printf("%s: %s under Wine (%s)\n", name.c_str(), mismatch.empty() ? "met" : "not met",
+                            why.c_str());
                 continue;
             }
             EXPECT_EQ(mismatch, "") << name;
