@@ -5,7 +5,7 @@
 #include "cleaner/search/modFennick.h"
 #include "platform/files/durable_files.h"
 #include "platform/registry/memory_registry.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/cleaner/search/removal_fakes.h"
 #include "tests/support/wine.h"
 

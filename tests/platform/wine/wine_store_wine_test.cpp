@@ -1,6 +1,6 @@
 // The store against the real Wine: it reads what Wine writes, writes what Wine would write, and
 // Wine reads the result as it reads its own files.
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "store_test_util.h"
 #include "tests/support/wine.h"
 

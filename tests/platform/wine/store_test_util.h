@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/registry/registry_tree.h"
-#include "platform/registry/wine_reg_file.h"
+#include "platform/wine/wine_reg_file.h"
 
 #include <string>
 
