@@ -10,14 +10,13 @@
 #include "platform/files/durable_files.h"
 #include "platform/registry/memory_registry.h"
 #include "tests/support/faulty_registry.h"
+#include "tests/support/wine.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,7 +39,7 @@ class FaultyFiles : public platform::BackupFiles {
 public:
     explicit FaultyFiles(platform::BackupFiles& inner, int failAt) : inner_(inner), failAt_(failAt) {}
 
-    bool Failed() const { return changes_ >= failAt_; }
+    bool Failed() const { return failAt_ > 0 && changes_ >= failAt_; }
 
     bool Look(const std::string& path, platform::PathFacts& facts, std::string& reason) override {
         return inner_.Look(path, facts, reason);
@@ -55,15 +54,11 @@ public:
     bool Remove(const std::string& path, std::string& reason) override {
         return !Fails(reason) && inner_.Remove(path, reason);
     }
-    std::unique_ptr<platform::FileWriter> Create(const std::string& path,
-                                                 std::string& reason) override {
-        if (Fails(reason)) return nullptr;
-        return Wrap(inner_.Create(path, reason));
+    std::unique_ptr<platform::FileWriter> Create(const std::string& path, std::string& reason) override {
+        return Fails(reason) ? nullptr : Wrap(inner_.Create(path, reason));
     }
-    std::unique_ptr<platform::FileWriter> Append(const std::string& path,
-                                                 std::string& reason) override {
-        if (Fails(reason)) return nullptr;
-        return Wrap(inner_.Append(path, reason));
+    std::unique_ptr<platform::FileWriter> Append(const std::string& path, std::string& reason) override {
+        return Fails(reason) ? nullptr : Wrap(inner_.Append(path, reason));
     }
 
 private:
@@ -94,8 +89,7 @@ private:
     };
 
     std::unique_ptr<platform::FileWriter> Wrap(std::unique_ptr<platform::FileWriter> writer) {
-        if (!writer) return nullptr;
-        return std::make_unique<Writer>(*this, std::move(writer));
+        return writer ? std::make_unique<Writer>(*this, std::move(writer)) : nullptr;
     }
     bool Fails(std::string& reason) {
         if (++changes_ != failAt_) return false;
@@ -108,52 +102,42 @@ private:
     int changes_ = 0;
 };
 
-// One key of the registry the sweep runs on, and the block the backup must hold for it.
+// The registry the sweep runs on: each key with one string value, and whether the removal is
+// to take it.
 struct SuiteKey {
     HKEY root;
-    const char* display;  // the root's name in the backup
-    std::string path;
-    std::vector<std::pair<std::string, std::string>> values;  // name (empty: default), text
-    bool suite;           // the removal is to take it
+    const char* path;
+    const char* name;  // "": the default value
+    const char* text;
+    bool suite;
 };
-
-const std::vector<SuiteKey>& Keys() {
-    static const std::vector<SuiteKey> keys = {
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "CLSID\\{A}", {{"", "Suite A"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "CLSID\\{A}\\InprocServer32",
-         {{"", "a.dll"}, {"ThreadingModel", "Apartment"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "CLSID\\{A}\\ProgID", {{"", "Tarvo.A"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "CLSID\\{B}", {{"", "Suite B"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "CLSID\\{K}", {{"", "Keep"}}, false},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "INTERFACE\\{I}", {{"", "ISuite"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "INTERFACE\\{I}\\TypeLib", {{"", "{T}"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "TYPELIB\\{T}", {{"", "Library"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "TYPELIB\\{T}\\1.0", {{"", "Suite 1.0"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "TYPELIB\\{T}\\1.0\\0", {{"", "zero"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "TYPELIB\\{T}\\1.0\\0\\win32", {{"", "s.tlb"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "Tarvo.A", {{"", "Tarvo A"}}, true},
-        {kHkeyClassesRoot, "HKEY_CLASSES_ROOT", "Tarvo.A\\CLSID", {{"", "{A}"}}, true},
-        {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE", "SOFTWARE\\Tarvo\\98", {{"Path", "here"}}, true},
-        {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE", "SOFTWARE\\Tarvo\\98\\Options", {{"", "on"}}, true},
-        {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE", "SOFTWARE\\Tarvo\\Other", {{"Keep", "yes"}}, false},
-        {kHkeyCurrentUser, "HKEY_CURRENT_USER", "SOFTWARE\\Tarvo\\98", {{"User", "me"}}, true},
-    };
-    return keys;
-}
+constexpr SuiteKey kKeys[] = {
+    {kHkeyClassesRoot, "CLSID\\{A}", "", "Suite A", true},
+    {kHkeyClassesRoot, "CLSID\\{A}\\InprocServer32", "ThreadingModel", "Apartment", true},
+    {kHkeyClassesRoot, "CLSID\\{A}\\ProgID", "", "Tarvo.A", true},
+    {kHkeyClassesRoot, "CLSID\\{B}", "", "Suite B", true},
+    {kHkeyClassesRoot, "CLSID\\{K}", "", "Keep", false},
+    {kHkeyClassesRoot, "INTERFACE\\{I}", "", "ISuite", true},
+    {kHkeyClassesRoot, "INTERFACE\\{I}\\TypeLib", "", "{T}", true},
+    {kHkeyClassesRoot, "TYPELIB\\{T}", "", "Library", true},
+    {kHkeyClassesRoot, "TYPELIB\\{T}\\1.0", "", "Suite 1.0", true},
+    {kHkeyClassesRoot, "TYPELIB\\{T}\\1.0\\0", "", "zero", true},
+    {kHkeyClassesRoot, "TYPELIB\\{T}\\1.0\\0\\win32", "", "s.tlb", true},
+    {kHkeyClassesRoot, "Tarvo.A", "", "Tarvo A", true},
+    {kHkeyClassesRoot, "Tarvo.A\\CLSID", "", "{A}", true},
+    {kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98", "Path", "here", true},
+    {kHkeyLocalMachine, "SOFTWARE\\Tarvo\\98\\Options", "", "on", true},
+    {kHkeyLocalMachine, "SOFTWARE\\Tarvo\\Other", "Keep", "yes", false},
+    {kHkeyCurrentUser, "SOFTWARE\\Tarvo\\98", "User", "me", true},
+};
 
 // The key's block as a REGEDIT4 file holds it, from its key line to the blank line after it.
 std::string Block(const SuiteKey& key) {
-    std::string block = "\r\n[" + std::string(key.display) + "\\" + key.path + "]\r\n";
-    for (const auto& [name, text] : key.values)
-        block += (name.empty() ? std::string("@") : "\"" + name + "\"") + "=\"" + text + "\"\r\n";
-    return block + "\r\n";
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    const char* root = key.root == kHkeyClassesRoot    ? "HKEY_CLASSES_ROOT"
+                       : key.root == kHkeyLocalMachine ? "HKEY_LOCAL_MACHINE"
+                                                       : "HKEY_CURRENT_USER";
+    const std::string name = *key.name ? "\"" + std::string(key.name) + "\"" : "@";
+    return "\r\n[" + std::string(root) + "\\" + key.path + "]\r\n" + name + "=\"" + key.text + "\"\r\n\r\n";
 }
 
 class FaultSweepTest : public ::testing::Test {
@@ -164,35 +148,24 @@ protected:
     }
     ~FaultSweepTest() override { fs::remove_all(folder_); }
 
-    struct Outcome {
-        bool registryFaultHit = false;
-        bool filesFaultHit = false;
-        std::vector<std::string> messages;
-        std::size_t gone = 0;  // keys that left the registry
-    };
-
-    // One run on a fresh registry and without a backup file: the found keys' removal, then the
-    // settings' removal into the same file, as the window's run does them. The registry's call
-    // failRegistryAt, or the files' change failFilesAt, fails (0: none).
-    Outcome RunRemoval(int failRegistryAt, int failFilesAt, const std::string& when) {
+    // One run on a fresh registry, without an earlier backup: the found keys' removal, then the
+    // settings' removal into the same file, as the window's run does them, with the registry's
+    // call failRegistryAt or the files' change failFilesAt failing (0: none). True when the
+    // fault was met; gone_ counts the keys that left, messages_ holds what the user was told.
+    bool RunRemoval(int failRegistryAt, int failFilesAt, const std::string& when) {
         for (const auto& entry : fs::directory_iterator(folder_)) fs::remove_all(entry.path());
         platform::MemoryRegistry registry;
-        for (const SuiteKey& key : Keys())
-            for (const auto& [name, text] : key.values) registry.SetString(key.root, key.path, name, text);
+        for (const SuiteKey& key : kKeys) registry.SetString(key.root, key.path, key.name, key.text);
         testsupport::FaultyRegistry faulty(registry);
         if (failRegistryAt > 0) faulty.FailNthCall(failRegistryAt, platform::kErrorAccessDenied);
-        FaultyFiles files(durable_, failFilesAt > 0 ? failFilesAt : -1);
+        FaultyFiles files(durable_, failFilesAt);
         RecordingView view;
         cleaner::modRegFuncs reg(faulty, view);
         cleaner::modFennick fennick(reg, view);
         fennick.UseBackupFiles(files);
-        fennick.FoundKeys = {
-            {"CLSID\\", "Tarvo.A", "{A}", ""},
-            {"CLSID\\", "", "{B}", ""},
-            {"INTERFACE\\", "", "{I}", ""},
-            {"TYPELIB\\", "", "{T}", "{T}"},
-            {"Tarvo.A", "Tarvo.A", "", ""},
-        };
+        fennick.FoundKeys = {{"CLSID\\", "Tarvo.A", "{A}", ""}, {"CLSID\\", "", "{B}", ""},
+                             {"INTERFACE\\", "", "{I}", ""}, {"TYPELIB\\", "", "{T}", "{T}"},
+                             {"Tarvo.A", "Tarvo.A", "", ""}};
         const std::string backupPath = (folder_ / "taDeletedRegKeys.reg").string();
         bool startNewFile = false;
         EXPECT_NO_THROW({
@@ -200,50 +173,50 @@ protected:
             fennick.RemoveSettings(backupPath, startNewFile);
         }) << when;
 
-        const std::string backup = ReadAll(backupPath);
-        Outcome outcome{faulty.NthCallFailed(), files.Failed(), view.messages};
+        const std::string backup = fs::exists(backupPath) ? testsupport::ReadFile(backupPath) : "";
+        gone_ = 0;
         bool lost = false;
-        for (const SuiteKey& key : Keys()) {
+        for (const SuiteKey& key : kKeys) {
             if (registry.KeyExists(key.root, key.path)) continue;
-            ++outcome.gone;
+            ++gone_;
             EXPECT_TRUE(key.suite) << when << ": " << key.path << " is not the suite's, yet gone";
             const bool inBackup = backup.find(Block(key)) != std::string::npos;
-            EXPECT_TRUE(inBackup) << when << ": " << key.display << "\\" << key.path
-                                  << " is gone but not whole in the backup";
+            EXPECT_TRUE(inBackup) << when << ": " << key.path << " is gone but not whole in the backup";
             lost = lost || !inBackup;
         }
         if (lost) ADD_FAILURE() << when << ": the backup holds:\n" << backup;
-        return outcome;
+        messages_ = view.messages;
+        return failRegistryAt > 0 ? faulty.NthCallFailed() : files.Failed();
     }
 
-    // Runs with the Nth fault for N = 1 upward until a run meets none; returns the runs made.
+    // Runs with the Nth fault for N = 1 upward until a run meets none (or one fails); returns
+    // the runs made.
     int Sweep(bool registry) {
-        for (int n = 1;; ++n) {
-            const std::string when = (registry ? "registry call " : "backup change ") + std::to_string(n) + " failing";
-            const Outcome outcome = registry ? RunRemoval(n, 0, when) : RunRemoval(0, n, when);
-            if (::testing::Test::HasFailure()) return n;
-            if (!(registry ? outcome.registryFaultHit : outcome.filesFaultHit)) return n;
-            if (n == 100000) {
-                ADD_FAILURE() << "the sweep does not end";
-                return n;
-            }
+        int n = 1;
+        for (;; ++n) {
+            const std::string when = (registry ? "registry call " : "backup change ") + std::to_string(n);
+            const bool met = registry ? RunRemoval(n, 0, when) : RunRemoval(0, n, when);
+            if (!met || HasFailure() || n == 100000) break;
         }
+        return n;
     }
 
     fs::path folder_;
     platform::DurableBackupFiles durable_;
+    std::size_t gone_ = 0;
+    std::vector<std::string> messages_;
 };
 
 TEST_F(FaultSweepTest, NoKeyLeavesTheRegistryWithoutItsWholeTreeInTheBackup) {
     // Without faults the whole suite goes, silently: the sweeps below test a real removal.
-    const Outcome clean = RunRemoval(0, 0, "without faults");
-    EXPECT_TRUE(clean.messages.empty()) << clean.messages.front();
-    EXPECT_EQ(clean.gone, Keys().size() - 2);  // all but {K} and Tarvo\Other
+    RunRemoval(0, 0, "without faults");
+    EXPECT_EQ(messages_, std::vector<std::string>());
+    EXPECT_EQ(gone_, std::size(kKeys) - 2);  // all but {K} and Tarvo\Other
     const int registryRuns = Sweep(true);
     const int filesRuns = Sweep(false);
     std::printf("swept %d runs with a registry call failing, %d with a backup change failing\n",
                 registryRuns, filesRuns);
-    EXPECT_GT(registryRuns, static_cast<int>(Keys().size()));
+    EXPECT_GT(registryRuns, static_cast<int>(std::size(kKeys)));
     EXPECT_GT(filesRuns, 3);
 }
 
