@@ -36,16 +36,14 @@ public:
     explicit FaultyRegistry(platform::RegistryApi& inner) : inner_(inner) {}
 
     // --- Faults at a key; each holds until ClearFaults. Paths are below a predefined root.
-    void FailOpen(HKEY root, std::string_view path, LONG code) { Add(openFaults_, root, path, 0, code); }
-    void FailDelete(HKEY root, std::string_view path, LONG code) { Add(deleteFaults_, root, path, 0, code); }
+    void FailOpen(HKEY root, std::string_view path, LONG code) { Add(Op::Open, root, path, 0, code); }
+    void FailDelete(HKEY root, std::string_view path, LONG code) { Add(Op::Delete, root, path, 0, code); }
     // Enumerating the subkey at index of this key gives code.
     void FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code) {
-        Add(enumFaults_, root, path, index, code);
+        Add(Op::EnumKey, root, path, index, code);
     }
     void ClearFaults() {
-        openFaults_.clear();
-        deleteFaults_.clear();
-        enumFaults_.clear();
+        faults_.clear();
         failAt_ = 0;
         throwAt_.clear();
     }
@@ -81,7 +79,7 @@ public:
         if (const auto code = Count(Op::Open)) return *code;
         openOptions.push_back(options);
         const std::optional<std::string> place = PlaceBelow(key, subKey);
-        if (const auto code = Find(openFaults_, place, 0)) return *code;
+        if (const auto code = Find(Op::Open, place, 0)) return *code;
         const LONG rc = inner_.RegOpenKeyExA(key, subKey, options, sam, result);
         if (rc == platform::kErrorSuccess && result && place) places_[*result] = *place;
         return rc;
@@ -101,7 +99,7 @@ public:
                        char* className, DWORD* classSize, std::uint64_t* time) override {
         if (const auto code = Count(Op::EnumKey)) return *code;
         enumKeyIndexes.push_back(index);
-        if (const auto code = Find(enumFaults_, PlaceBelow(key, nullptr), index)) return *code;
+        if (const auto code = Find(Op::EnumKey, PlaceBelow(key, nullptr), index)) return *code;
         if (enumKey)
             if (const auto code = enumKey(key, index, name, nameSize)) return *code;
         return inner_.RegEnumKeyExA(key, index, name, nameSize, reserved, className, classSize,
@@ -116,7 +114,7 @@ public:
     }
     LONG RegDeleteKeyA(HKEY key, const char* subKey) override {
         if (const auto code = Count(Op::Delete)) return *code;
-        if (const auto code = Find(deleteFaults_, PlaceBelow(key, subKey), 0)) return *code;
+        if (const auto code = Find(Op::Delete, PlaceBelow(key, subKey), 0)) return *code;
         const LONG rc = inner_.RegDeleteKeyA(key, subKey);
         if (rc == platform::kErrorSuccess) deleted.emplace_back(subKey ? subKey : "");
         return rc;
@@ -133,6 +131,7 @@ public:
 
 private:
     struct Fault {
+        Op op;
         std::string place;
         DWORD index = 0;
         LONG code = 0;
@@ -170,17 +169,16 @@ private:
         return place;
     }
 
-    void Add(std::vector<Fault>& faults, HKEY root, std::string_view path, DWORD index, LONG code) {
+    void Add(Op op, HKEY root, std::string_view path, DWORD index, LONG code) {
         std::optional<std::string> place = PlaceOf(root);
         if (!place) throw std::invalid_argument("a fault's key is named below a predefined root");
         Append(*place, path);
-        faults.push_back({*place, index, code});
+        faults_.push_back({op, *place, index, code});
     }
-    static std::optional<LONG> Find(const std::vector<Fault>& faults,
-                                    const std::optional<std::string>& place, DWORD index) {
+    std::optional<LONG> Find(Op op, const std::optional<std::string>& place, DWORD index) const {
         if (!place) return std::nullopt;
-        for (const Fault& f : faults)
-            if (f.index == index && f.place == *place) return f.code;
+        for (const Fault& f : faults_)
+            if (f.op == op && f.index == index && f.place == *place) return f.code;
         return std::nullopt;
     }
 
@@ -197,7 +195,7 @@ private:
 
     platform::RegistryApi& inner_;
     std::unordered_map<HKEY, std::string> places_;  // handles opened through this wrapper
-    std::vector<Fault> openFaults_, deleteFaults_, enumFaults_;
+    std::vector<Fault> faults_;
     std::map<Op, int> calls_;
     std::map<Op, int> throwAt_;
     int total_ = 0;
