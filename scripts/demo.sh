@@ -2,7 +2,7 @@
 # The main job: build sorvel and start it on a fresh copy of the demo prefix, in a folder that
 # holds the keyword file. When the window is closed, show what the run did and how to undo it.
 #   bash scripts/demo.sh            the demo (needs a display; without one: a screenshot)
-#   bash scripts/demo.sh restore    import the demo's backup with Wine's regedit, then show it
+#   bash scripts/demo.sh restore    import the demo's backup with Wine's reg, then show it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -22,9 +22,9 @@ show_suite_keys() {
 
 if [ "${1:-}" = "restore" ]; then
   [ -f "$run/taDeletedRegKeys.reg" ] || { echo "No backup in $run: run the demo first." >&2; exit 1; }
-  echo "Importing $run/taDeletedRegKeys.reg into $prefix with Wine's regedit"
+  echo "Importing $run/taDeletedRegKeys.reg into $prefix with Wine's reg"
   echo "(the first start of Wine in the prefix completes it; that takes a few seconds) ..."
-  (cd "$run" && WINEPREFIX=$prefix WINEDEBUG=-all regedit /s taDeletedRegKeys.reg)
+  (cd "$run" && WINEPREFIX=$prefix WINEDEBUG=-all wine reg import taDeletedRegKeys.reg /reg:64)
   WINEPREFIX=$prefix wineserver -w
   echo "The suite's keys in the prefix now:"
   show_suite_keys
@@ -91,9 +91,9 @@ echo "The suite's keys left in the prefix:"
 show_suite_keys
 cat <<EOF
 
-To bring the removed keys back with Wine's regedit:
+To bring the removed keys back with Wine's reg:
   bash scripts/demo.sh restore
 which runs, in $run:
-  WINEPREFIX=$prefix regedit /s taDeletedRegKeys.reg
+  WINEPREFIX=$prefix wine reg import taDeletedRegKeys.reg /reg:64
 EOF
 exit $status

@@ -52,4 +52,14 @@ for attempt in 1 2 3; do
   sleep 10
 done
 # With recommends, as the tests were made on: Wine and Qt are used with what Debian pairs them.
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+# The i386 packages go without: 32-bit Wine needs none of its recommends here, and they would
+# add some hundreds of megabytes of 32-bit libraries.
+native=() foreign=()
+for p in "${missing[@]}"; do
+  case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac
+done
+[ ${#native[@]} -eq 0 ] ||
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${native[@]}" >/dev/null
+[ ${#foreign[@]} -eq 0 ] ||
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${foreign[@]}" >/dev/null

@@ -24,7 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 echo "Making a Wine prefix for the picture (some seconds)"
-DISPLAY= wineboot -i >/dev/null 2>&1
+DISPLAY= /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1  # a 64-bit prefix, by its loader
 wineserver -w
 mkdir -p "$(dirname "$out")"
 

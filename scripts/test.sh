@@ -8,7 +8,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 bash scripts/install-deps.sh
 bash scripts/build.sh
-bash scripts/build-windows.sh  # its x86_64 tests run under Wine with the others below
+bash scripts/build-windows.sh  # its tests (both architectures) run under Wine with the others below
 bash scripts/package.sh
 $SUDO bash scripts/check-packages.sh  # in a chroot that it removes again
 cd build

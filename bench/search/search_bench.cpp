@@ -256,7 +256,7 @@ void Table(modRegFuncs& reg, QuietView& view, const Walk& walk,
             for (int i = 0; i < 4; ++i) {
                 times[i] = std::min(times[i], t[i]);
             }
-            found = fennick.FoundKeyCount;
+            found = fennick.FoundKeyCount();
         }
         // What the comparisons alone would cost one keyword at a time, even with folded texts.
         std::vector<cleaner::Keyword> keywords = keywordsFor(count);

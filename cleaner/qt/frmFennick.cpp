@@ -16,7 +16,7 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <exception>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -127,7 +127,7 @@ QFont LayoutFont() {
 }
 
 // Windows' check-box values: 0 not ticked, 1 ticked, 2 greyed.
-int CheckValue(const QCheckBox* box) {
+int CheckValueOf(const QCheckBox* box) {
     switch (box->checkState()) {
         case Qt::Unchecked:
             return 0;
@@ -139,9 +139,63 @@ int CheckValue(const QCheckBox* box) {
     return 0;
 }
 
+// Qt's own text and the platform's are UTF-8; the registry's is Windows-1252.
+QString Decoded(const std::string& text, TextCode code) {
+    return code == TextCode::Registry ? FromCp1252(text) : QString::fromStdString(text);
+}
+
 }  // namespace
 
-frmFennick::frmFennick(QWidget* parent) : QWidget(parent, Qt::Window) {
+// What FennickForm does to the window's widgets; it lives as long as the window (FennickForm
+// owns it).
+class frmFennick::Controls final : public FormControls {
+public:
+    explicit Controls(frmFennick& window) : window_(window) {}
+
+    void SetControlText(ControlId id, const std::string& text, TextCode code) override {
+        if (QLineEdit* field = window_.Field(id)) field->setText(Decoded(text, code));
+    }
+    std::string ControlText(ControlId id) const override {
+        const QLineEdit* field = window_.Field(id);
+        return field != nullptr ? field->text().toStdString() : std::string();
+    }
+    int CheckValue(ControlId id) const override {
+        const auto* box =
+            qobject_cast<const QCheckBox*>(window_.byId_[static_cast<std::size_t>(id)]);
+        return box != nullptr ? CheckValueOf(box) : 0;
+    }
+    void PaintControlNow(ControlId id) override {
+        if (QLineEdit* field = window_.Field(id)) {
+            field->setCursorPosition(0);  // show a long text from its start
+            field->repaint();
+        }
+    }
+    void PaintWindowNow() override { window_.repaint(); }
+    RunWindow::Answer AskOkCancel(const std::string& question) override {
+        const QString text = FromCp1252(question);
+        return window_.asker_ ? window_.asker_(text) : cleaner::AskOkCancel(&window_, text);
+    }
+    void Tell(const std::string& text, TextCode code) override {
+        const QString shown = Decoded(text, code);
+        if (window_.teller_) {
+            window_.teller_(shown);
+        } else {
+            ShowReport(&window_, shown);
+        }
+    }
+    void HideWindow() override { window_.hide(); }
+    void QuitEventLoop(int exitStatus) override { QCoreApplication::exit(exitStatus); }
+    void PumpEvents() override { QCoreApplication::processEvents(); }
+    std::string LocalTimeText() override {
+        return cleaner::TimeOfDayText(QLocale::system(), QTime::currentTime()).toStdString();
+    }
+
+private:
+    frmFennick& window_;
+};
+
+frmFennick::frmFennick(QWidget* parent)
+    : QWidget(parent, Qt::Window), FennickForm(std::make_unique<Controls>(*this)) {
     InitWindowResources();
     setObjectName(QStringLiteral("frmFennick"));
     setWindowTitle(QString::fromLatin1(kWindowCaption));
@@ -153,8 +207,8 @@ frmFennick::frmFennick(QWidget* parent) : QWidget(parent, Qt::Window) {
     setFont(LayoutFont());
     CreateControls();
     SetTabOrder();
-    connect(cmdRemove, &QPushButton::clicked, this, &frmFennick::cmdRemove_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmFennick::cmdCancel_Click);
+    connect(cmdRemove, &QPushButton::clicked, this, [this] { cmdRemove_Click(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
 }
 
 frmFennick::~frmFennick() = default;
@@ -165,6 +219,7 @@ void frmFennick::CreateControls() {
 
 // Each control under its own name, as the run and the tests know it.
 void frmFennick::Keep(ControlId id, QWidget* control) {
+    byId_[static_cast<std::size_t>(id)] = control;
     switch (id) {
         case ControlId::Label3: Label3 = static_cast<QLabel*>(control); break;
         case ControlId::txtKeyFile: txtKeyFile = static_cast<QLineEdit*>(control); break;
@@ -206,10 +261,8 @@ void frmFennick::SetTabOrder() {
     chain.front()->setFocus();
 }
 
-void frmFennick::Attach(FennickRun& run) { run_ = &run; }
 void frmFennick::SetAsker(Asker asker) { asker_ = std::move(asker); }
 void frmFennick::SetTeller(Teller teller) { teller_ = std::move(teller); }
-void frmFennick::SetEnder(Ender ender) { ender_ = std::move(ender); }
 
 int frmFennick::Exec() {
     QApplication::setWindowIcon(windowIcon());
@@ -217,103 +270,12 @@ int frmFennick::Exec() {
     return QApplication::exec();
 }
 
-bool frmFennick::RunStarted() const { return run_ != nullptr && run_->RunStarted(); }
-
-void frmFennick::ShowField(QLineEdit* field, const std::string& text) {
-    if (!RunStarted()) {
-        return;  // nothing is shown before the first run
-    }
-    field->setText(FromCp1252(text));
-    field->setCursorPosition(0);  // show a long text from its start
-    field->repaint();             // visible now, while the run keeps this thread busy
+QLineEdit* frmFennick::Field(ControlId id) const {
+    return qobject_cast<QLineEdit*>(byId_[static_cast<std::size_t>(id)]);
 }
 
-void frmFennick::UpdateRegistryHiveText(const std::string& text) {
-    ShowField(txtRegistryHive, text);
-}
-void frmFennick::UpdateStatusText(const std::string& text) { ShowField(txtStatus, text); }
-void frmFennick::UpdateKeywordText(const std::string& text) { ShowField(txtKeyWord, text); }
-
-void frmFennick::ShowMessage(const std::string& text) { Report(FromCp1252(text)); }
-
-void frmFennick::Report(const QString& text) {
-    if (teller_) {
-        teller_(text);
-    } else {
-        ShowReport(this, text);
-    }
-}
-
-void frmFennick::DoEvents() { QCoreApplication::processEvents(); }
-
-int frmFennick::Check1Value() const { return CheckValue(Check1); }
-int frmFennick::Check2Value() const { return CheckValue(Check2); }
-std::string frmFennick::KeyFileText() const { return txtKeyFile->text().toStdString(); }
-std::string frmFennick::RegFileText() const { return txtRegFile->text().toStdString(); }
-
-void frmFennick::SetText1(const std::string& text) { Text1->setText(QString::fromStdString(text)); }
-void frmFennick::SetText2(const std::string& text) { Text2->setText(QString::fromStdString(text)); }
-
-std::string frmFennick::TimeOfDayText() {
-    return cleaner::TimeOfDayText(QLocale::system(), QTime::currentTime()).toStdString();
-}
-
-void frmFennick::RefreshWindow() { repaint(); }
-
-RunWindow::Answer frmFennick::Ask(const std::string& question) {
-    const QString text = FromCp1252(question);
-    return asker_ ? asker_(text) : AskOkCancel(this, text);
-}
-
-void frmFennick::ShowPlatformMessage(const std::string& text) {
-    Report(QString::fromStdString(text));
-}
-
-void frmFennick::UnloadWindow() {
-    unloading_ = true;
-    hide();
-}
-
-void frmFennick::EndProgram() { EndWith(0); }
-
-void frmFennick::EndWith(int exitStatus) {
-    if (ender_) {
-        ender_(exitStatus);
-    } else {
-        QCoreApplication::exit(exitStatus);
-    }
-}
-
-void frmFennick::cmdRemove_Click() {
-    if (run_ == nullptr) {
-        return;
-    }
-    try {
-        run_->cmdRemove_Click();
-    } catch (const std::exception& failure) {
-        // Nothing in the run expects this: say what happened and end, as a failed program does.
-        Report(QStringLiteral("The run stopped: %1\r\nThe program ends now.")
-                   .arg(QString::fromUtf8(failure.what())));
-        UnloadWindow();
-        EndWith(1);
-    }
-}
-
-void frmFennick::cmdCancel_Click() {
-    if (run_ != nullptr) {
-        run_->cmdCancel_Click();
-    } else {
-        UnloadWindow();
-        EndProgram();
-    }
-}
-
-// Closing the window while a run is under way ends the program as Cancel does; when idle, the
-// window simply goes and the program ends with it.
 void frmFennick::closeEvent(QCloseEvent* event) {
-    if (!unloading_ && run_ != nullptr && run_->Running()) {
-        run_->cmdCancel_Click();
-    }
+    WindowClosing();
     event->accept();
 }
 

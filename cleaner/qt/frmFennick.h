@@ -1,14 +1,15 @@
 // frmFennick, the one window of sorvel, in Qt 6 Widgets: two path boxes, two check boxes, the
 // Remove... and Cancel buttons, the display fields the run writes, and the warning text.
-// The run itself lives in FennickRun (run.h); this class only shows and forwards.
+// What the window does lives in FennickForm (cleaner/run/form.h); this class makes the controls
+// and hands FennickForm their events.
 #pragma once
 
 #include "cleaner/run/control_table.h"
-#include "cleaner/run/run.h"
-#include "cleaner/startup/startup_platform.h"
+#include "cleaner/run/form.h"
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -27,7 +28,7 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidth = kClientWidthTwips / kTwipsPerPixel;
 inline constexpr int kClientHeight = kClientHeightTwips / kTwipsPerPixel;
 
-class frmFennick : public QWidget, public MainWindow {
+class frmFennick : public QWidget, public FennickForm {
     Q_OBJECT
 
 public:
@@ -35,9 +36,6 @@ public:
     using Asker = std::function<Answer(const QString& question)>;
     // Shows a report of the registry layer; the window's own shows a modal OK-only box.
     using Teller = std::function<void(const QString& text)>;
-    // Ends the program at once with the exit status; the start-up's saves the registry's
-    // changed files first.
-    using Ender = std::function<void(int exitStatus)>;
 
     explicit frmFennick(QWidget* parent = nullptr);
     ~frmFennick() override;
@@ -45,32 +43,8 @@ public:
     void SetAsker(Asker asker);
     void SetTeller(Teller teller);
 
-    // --- MainWindow
-    void Attach(FennickRun& run) override;
-    void SetEnder(Ender ender) override;
     // Shows the window and runs the application's event loop until the window is gone.
     int Exec() override;
-
-    // --- FennickView / RegistryUi
-    void UpdateRegistryHiveText(const std::string& text) override;
-    void UpdateStatusText(const std::string& text) override;
-    void UpdateKeywordText(const std::string& text) override;
-    void ShowMessage(const std::string& text) override;
-    void DoEvents() override;
-
-    // --- RunWindow
-    int Check1Value() const override;
-    int Check2Value() const override;
-    std::string KeyFileText() const override;
-    std::string RegFileText() const override;
-    void SetText1(const std::string& text) override;
-    void SetText2(const std::string& text) override;
-    std::string TimeOfDayText() override;
-    void RefreshWindow() override;
-    Answer Ask(const std::string& question) override;
-    void ShowPlatformMessage(const std::string& text) override;
-    void UnloadWindow() override;
-    void EndProgram() override;
 
     // The controls, under their names (each also carries its name as objectName).
     QLabel* Label3 = nullptr;
@@ -93,27 +67,20 @@ public:
     QLineEdit* Text2 = nullptr;
     QPlainTextEdit* Text3 = nullptr;
 
-public slots:
-    void cmdRemove_Click();
-    void cmdCancel_Click();
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    class Controls;  // the controls as FennickForm reaches them
+
     void CreateControls();
     void Keep(ControlId id, QWidget* control);
     void SetTabOrder();
-    bool RunStarted() const;
-    void ShowField(QLineEdit* field, const std::string& text);
-    void Report(const QString& text);
-    void EndWith(int exitStatus);
+    QLineEdit* Field(ControlId id) const;
 
-    FennickRun* run_ = nullptr;
+    std::array<QWidget*, kFormControls.size()> byId_{};
     Asker asker_;
     Teller teller_;
-    Ender ender_;
-    bool unloading_ = false;
 };
 
 }  // namespace cleaner

@@ -3,6 +3,7 @@
 #include "platform/registry/hex_data.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 
 namespace cleaner {
@@ -77,6 +78,24 @@ void AppendValueLine(std::string& out, std::string_view name, DWORD type,
         platform::hexdata::AppendHexBytes(out, out.size() - lineStart, bytes, "\r\n");
     }
     out += "\r\n";
+}
+
+std::string RestoreCommand(std::string_view file) {
+#ifdef _WIN32
+    std::string command = "reg import ";
+#else
+    std::string command = "wine reg import ";
+#endif
+    // Quoted when it holds what a shell or cmd would split or read (a space, most often).
+    const bool plain = !file.empty() && std::all_of(file.begin(), file.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("._-/\\:+@").find(c) != std::string_view::npos;
+    });
+    if (plain) {
+        command.append(file);
+    } else {
+        command.append("\"").append(file).append("\"");
+    }
+    return command + " /reg:64";
 }
 
 }  // namespace cleaner

@@ -30,6 +30,13 @@ void AppendKeyLine(std::string& out, std::string_view path);
 void AppendValueLine(std::string& out, std::string_view name, platform::DWORD type,
                      std::string_view bytes);
 
+// The command that imports a backup file (named as given) back where its keys were: Windows' own
+// `reg`, or Wine's under Linux (in the prefix that WINEPREFIX names), told the 64-bit view. A
+// 32-bit reg (plain `wine` starts the 32-bit one when 32-bit Wine is installed) then still puts
+// each key where its key line names it, Wow6432Node keys in the 32-bit node; a 32-bit Windows,
+// with its one view, takes the option too. Wine's regedit has no such option.
+std::string RestoreCommand(std::string_view file);
+
 // Appends text with \ written as \\ and " as \" (and CR, LF as \r, \n, which a line cannot
 // hold), as a quoted name or string value needs it.
 void AppendEscaped(std::string& out, std::string_view text);

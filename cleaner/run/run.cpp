@@ -81,7 +81,6 @@ void FennickRun::RunKeyBranch(bool& startNewFile) {
     window_.SetText1(window_.TimeOfDayText());
     window_.UpdateStatusText(runtext::kSearchStarted);
     window_.RefreshWindow();
-    fennick_.FoundKeyCount = 0;
 
     window_.UpdateRegistryHiveText(kHiveClassesRoot);
     fennick_.SearchRootKeys();

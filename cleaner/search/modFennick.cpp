@@ -7,7 +7,6 @@ modFennick::modFennick(modRegFuncs& reg, FennickView& view) : reg_(reg), view_(v
 void modFennick::ResetLists() {
     FoundKeys.clear();
     Keywords.clear();
-    FoundKeyCount = 0;
 }
 
 }  // namespace cleaner

@@ -53,8 +53,8 @@ public:
     bool RunStarted = false;
     std::vector<Keyword> Keywords;     // in file order; the first keyword is Keywords[0]
     std::vector<FoundKey> FoundKeys;
-    std::int32_t FoundKeyCount = 0;
-    void ResetLists();                 // empties FoundKeys, then Keywords; FoundKeyCount to 0
+    std::int32_t FoundKeyCount() const { return static_cast<std::int32_t>(FoundKeys.size()); }
+    void ResetLists();                 // empties FoundKeys, then Keywords
 
     // --- Keyword list
     bool LoadKeywords(const std::string& fileName);

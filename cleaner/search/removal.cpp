@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -65,24 +64,28 @@ bool Attempt(bool passOver, Step&& step) {
     }
 }
 
-// Commits the registry's changes when a removal operation ends, however it ends.
-class CommitAtEnd {
-public:
-    explicit CommitAtEnd(RegistryCommit* commit) : commit_(commit) {}
-    ~CommitAtEnd() {
-        if (commit_ == nullptr) return;
-        try {
-            commit_->CommitRegistry();
-        } catch (...) {
-            // The commit reports its own failures; a destructor must not throw.
-        }
+// Commits the registry's changes when a removal operation ends, however it ends: also while a
+// failure or the end of the program is on its way out, so that what was deleted is kept. The
+// commit reports its own failures, here and not from a destructor.
+void Commit(RegistryCommit* commit) {
+    if (commit == nullptr) return;
+    try {
+        commit->CommitRegistry();
+    } catch (...) {
+        // Reported by the commit; the operation's own outcome is what goes on.
     }
-    CommitAtEnd(const CommitAtEnd&) = delete;
-    CommitAtEnd& operator=(const CommitAtEnd&) = delete;
+}
 
-private:
-    RegistryCommit* commit_;
-};
+template <typename Operation>
+void CommitAtEnd(RegistryCommit* commit, Operation&& operation) {
+    try {
+        std::forward<Operation>(operation)();
+    } catch (...) {
+        Commit(commit);
+        throw;
+    }
+    Commit(commit);
+}
 
 // A handle on a hive's root, closed when the removal leaves the hive.
 class OpenRoot {
@@ -129,7 +132,7 @@ std::vector<std::string> SoftwareKeys(modRegFuncs& reg, platform::HKEY hive,
 
 // How one removal operation takes each key: export it, write its block, and only then delete it.
 // A tree whose names or text the backup cannot hold exactly is kept whole, and when the
-// operation ends one message names every such key (see the destructor).
+// operation ends one message names every such key (ReportKeptTrees).
 class KeyRemoval {
 public:
     enum class Result { Deleted, Kept, Stopped };
@@ -139,16 +142,18 @@ public:
     KeyRemoval(const KeyRemoval&) = delete;
     KeyRemoval& operator=(const KeyRemoval&) = delete;
 
-    // Shown here, when the operation ends however it ends, so that each operation shows at most
-    // one; not while a failure or the end of the program is on its way out.
-    ~KeyRemoval() noexcept(false) {
-        if (keptForText_.empty() || std::uncaught_exceptions() > uncaughtAtStart_) return;
+    // Called once the backup has ended, so that each operation shows at most one message for
+    // the trees it kept. Not reached while a failure or the end of the program is on its way
+    // out: the user is not asked to read a list then.
+    void ReportKeptTrees() {
+        if (keptForText_.empty()) return;
         std::string text =
             "These keys were not deleted: names or text in their trees hold characters outside "
             "the Windows-1252 code page, or key names hold line breaks, and the cleaner can "
             "neither name such keys exactly nor write them to the backup file as they are.";
         for (const std::string& key : keptForText_) text += "\n" + key;
         text += "\nRemove them with a registry editor if they must go.";
+        keptForText_.clear();
         ui_.ShowMessage(text);
     }
 
@@ -212,7 +217,6 @@ private:
     RegistryUi& ui_;
     bool passOver_;
     std::vector<std::string> keptForText_;
-    int uncaughtAtStart_ = std::uncaught_exceptions();
 };
 
 }  // namespace
@@ -222,78 +226,84 @@ void modFennick::UseBackupFiles(platform::BackupFiles& files) { backupFiles_ = &
 void modFennick::UseRegistryCommit(RegistryCommit* commit) { registryCommit_ = commit; }
 
 void modFennick::RemoveFoundKeys(const std::string& backupPath) {
-    CommitAtEnd commit(registryCommit_);
-    BackupFile backup(*backupFiles_, backupPath, view_);
-    if (!backup.Begin(true)) return;
-    KeyRemoval removal(reg_, backup, view_);
+    CommitAtEnd(registryCommit_, [&] {
+        BackupFile backup(*backupFiles_, backupPath, view_);
+        if (!backup.Begin(true)) return;
+        KeyRemoval removal(reg_, backup, view_);
 
-    // By position and by copy: the window's events run during the export and may touch the list.
-    for (std::size_t i = 0; i < FoundKeys.size(); ++i) {
-        const KeyAddress key = AddressOf(FoundKeys[i]);
-        if (key.name.empty()) continue;
-        removal.Try([&] {
-            view_.UpdateKeywordText(key.name);
-            return true;
-        });
-        // The name is the last part of the key's path ("clsid\" in the last row included).
-        if (!NamesKeyBelow(key.name)) continue;
-        if (!removal.RemovePasses(key)) break;
-    }
-    backup.End();
+        // By position and by copy: the window's events run during the export and may touch the
+        // list.
+        for (std::size_t i = 0; i < FoundKeys.size(); ++i) {
+            const KeyAddress key = AddressOf(FoundKeys[i]);
+            if (key.name.empty()) continue;
+            removal.Try([&] {
+                view_.UpdateKeywordText(key.name);
+                return true;
+            });
+            // The name is the last part of the key's path ("clsid\" in the last row included).
+            if (!NamesKeyBelow(key.name)) continue;
+            if (!removal.RemovePasses(key)) break;
+        }
+        backup.End();
+        removal.ReportKeptTrees();
+    });
 }
 
 void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFile) {
-    CommitAtEnd commit(registryCommit_);
-    BackupFile backup(*backupFiles_, backupPath, view_);
-    if (!backup.Begin(startNewFile)) return;
-    KeyRemoval removal(reg_, backup, view_);
+    CommitAtEnd(registryCommit_, [&] {
+        BackupFile backup(*backupFiles_, backupPath, view_);
+        if (!backup.Begin(startNewFile)) return;
+        KeyRemoval removal(reg_, backup, view_);
 
-    // No test that the keys exist and no second pass: one export and one delete each, the
-    // machine's settings in each node with a block of their own.
-    const std::pair<platform::HKEY, const char*> hives[] = {
-        {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
-        {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
-    };
-    const auto removeEach = [&] {
-        for (const auto& [hive, displayRoot] : hives) {
-            for (const std::string& software : SoftwareKeys(reg_, hive, "SOFTWARE")) {
-                std::string text;
-                if (removal.RemoveOnce(hive, displayRoot, software, "Tarvo\\98", text) ==
-                    KeyRemoval::Result::Stopped) {
-                    return;  // the backup cannot take more: delete nothing more
+        // No test that the keys exist and no second pass: one export and one delete each, the
+        // machine's settings in each node with a block of their own.
+        const std::pair<platform::HKEY, const char*> hives[] = {
+            {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
+            {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
+        };
+        const auto removeEach = [&] {
+            for (const auto& [hive, displayRoot] : hives) {
+                for (const std::string& software : SoftwareKeys(reg_, hive, "SOFTWARE")) {
+                    std::string text;
+                    if (removal.RemoveOnce(hive, displayRoot, software, "Tarvo\\98", text) ==
+                        KeyRemoval::Result::Stopped) {
+                        return;  // the backup cannot take more: delete nothing more
+                    }
                 }
             }
-        }
-    };
-    removeEach();
-    backup.End();
+        };
+        removeEach();
+        backup.End();
+        removal.ReportKeptTrees();
+    });
 }
 
 void modFennick::RemoveSuiteKeys(const std::string& commandLine) {
-    CommitAtEnd commit(registryCommit_);
-    const bool namesKey = NamesKeyBelow(commandLine);
-    if (!namesKey) {
-        view_.ShowMessage("The command line \"" + commandLine +
-                          "\" does not name a key, so nothing below Software\\Tarvo and "
-                          "Software\\Zelk was deleted.");
-    }
+    CommitAtEnd(registryCommit_, [&] {
+        const bool namesKey = NamesKeyBelow(commandLine);
+        if (!namesKey) {
+            view_.ShowMessage("The command line \"" + commandLine +
+                              "\" does not name a key, so nothing below Software\\Tarvo and "
+                              "Software\\Zelk was deleted.");
+        }
 
-    for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
-        const OpenRoot root(reg_, hive);
-        if (!root.Opened()) continue;  // nothing is deleted in a hive whose root does not open
-        for (const std::string& software : SoftwareKeys(reg_, hive, "Software")) {
-            if (namesKey) {
-                reg_.RegDeleteTree(root.Handle(), software + "\\Tarvo", commandLine);
-                reg_.RegDeleteTree(root.Handle(), software + "\\Zelk", commandLine);
-            }
-            reg_.RegDeleteTree(root.Handle(), software + "\\" + kCompanyKey, "");
-            if (hive == kHkeyLocalMachine) {
-                for (const char* uninstallKey : kUninstallKeys) {
-                    reg_.RegDeleteTree(root.Handle(), software + "\\" + uninstallKey, "");
+        for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
+            const OpenRoot root(reg_, hive);
+            if (!root.Opened()) continue;  // nothing is deleted in a hive whose root does not open
+            for (const std::string& software : SoftwareKeys(reg_, hive, "Software")) {
+                if (namesKey) {
+                    reg_.RegDeleteTree(root.Handle(), software + "\\Tarvo", commandLine);
+                    reg_.RegDeleteTree(root.Handle(), software + "\\Zelk", commandLine);
+                }
+                reg_.RegDeleteTree(root.Handle(), software + "\\" + kCompanyKey, "");
+                if (hive == kHkeyLocalMachine) {
+                    for (const char* uninstallKey : kUninstallKeys) {
+                        reg_.RegDeleteTree(root.Handle(), software + "\\" + uninstallKey, "");
+                    }
                 }
             }
         }
-    }
+    });
 }
 
 }  // namespace cleaner

@@ -205,8 +205,8 @@ void BackupFile::End() {
     if (!keptAs_.empty()) {
         ui_.ShowMessage("The backup file " + Quoted(path_) +
                         " held what an earlier removal took; it is kept as " + Quoted(keptAs_) +
-                        ". Import that file to bring those keys back. What this removal took is "
-                        "in " + Quoted(path_) + ".");
+                        ". Import that file to bring those keys back (" + RestoreCommand(keptAs_) +
+                        "). What this removal took is in " + Quoted(path_) + ".");
     }
 }
 

@@ -143,7 +143,6 @@ std::string TypeLibKeyName(const std::string& id) {
 
 void Append(modFennick& m, FoundKey key) {
     m.FoundKeys.push_back(std::move(key));
-    ++m.FoundKeyCount;
 }
 
 std::vector<std::string> FoldedKeywords(const std::vector<Keyword>& keywords) {

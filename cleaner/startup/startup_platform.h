@@ -4,12 +4,14 @@
 // (cleaner/qt) or without any window (cleaner/linux/console_platform.cpp); on Windows the registry itself with
 // a Win32 window. Tests hand the start-up a platform of their own.
 //
+// The main window the platform makes is a MainWindow (cleaner/run/form.h).
+//
 // Text is UTF-8 throughout, except where the registry's narrow code page (Windows-1252) is said.
 //
 // Standard library only: this header is compiled for Windows too.
 #pragma once
 
-#include "cleaner/run/run.h"
+#include "cleaner/run/form.h"
 #include "platform/files/backup_files.h"
 #include "platform/registry/registry_api.h"
 
@@ -35,18 +37,6 @@ public:
     // Makes the changes lasting, all or each file whole. Throws std::exception, whose what()
     // tells the user what was not saved and why, when it cannot.
     virtual void Save() = 0;
-};
-
-// frmFennick as the start-up drives it.
-class MainWindow : public RunWindow {
-public:
-    // The run whose handlers the buttons call and whose RunStarted guards the update methods.
-    virtual void Attach(FennickRun& run) = 0;
-    // How EndProgram (Cancel) ends the program, with the exit status; set before Exec.
-    virtual void SetEnder(std::function<void(int exitStatus)> ender) = 0;
-    // Shows the window and processes its events until the window is gone; returns the status
-    // the program should end with (0 unless something ended it early).
-    virtual int Exec() = 0;
 };
 
 class StartupPlatform {

@@ -4,9 +4,8 @@
 #include "cleaner/win32/resources.h"
 
 #include <algorithm>
-#include <exception>
+#include <memory>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 namespace cleaner::win32 {
@@ -103,12 +102,78 @@ std::string TextOf(HWND control) {
     return text;
 }
 
-// Windows' check-box values are the run's: 0 not ticked, 1 ticked, 2 greyed.
-int CheckValue(HWND box) { return static_cast<int>(::SendMessageA(box, BM_GETCHECK, 0, 0)); }
+// UTF-8 through the wide call; narrow text (and text that is no UTF-8) as it is.
+void SetTextOf(HWND control, const std::string& text, TextCode code) {
+    std::wstring wide;
+    if (code == TextCode::Utf8 && WideFromUtf8(text, wide)) {
+        ::SetWindowTextW(control, wide.c_str());
+    } else {
+        ::SetWindowTextA(control, text.c_str());
+    }
+}
 
 }  // namespace
 
-frmFennick::frmFennick() {
+// What FennickForm does to the window's controls; it lives as long as the window (FennickForm
+// owns it).
+class frmFennick::Controls final : public FormControls {
+public:
+    explicit Controls(frmFennick& window) : window_(window) {}
+
+    void SetControlText(ControlId id, const std::string& text, TextCode code) override {
+        SetTextOf(window_.Control(id), text, code);
+    }
+    std::string ControlText(ControlId id) const override { return TextOf(window_.Control(id)); }
+    // Windows' check-box values are the run's: 0 not ticked, 1 ticked, 2 greyed.
+    int CheckValue(ControlId id) const override {
+        return static_cast<int>(::SendMessageA(window_.Control(id), BM_GETCHECK, 0, 0));
+    }
+    void PaintControlNow(ControlId id) override { ::UpdateWindow(window_.Control(id)); }
+    void PaintWindowNow() override {
+        ::RedrawWindow(window_.Window(), nullptr, nullptr,
+                       RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+    RunWindow::Answer AskOkCancel(const std::string& question) override {
+        return win32::AskOkCancel(window_.Window(), question);
+    }
+    void Tell(const std::string& text, TextCode code) override {
+        if (code == TextCode::Utf8) {
+            ShowUtf8Report(window_.Window(), text);
+        } else {
+            ShowReport(window_.Window(), text);
+        }
+    }
+    void HideWindow() override { ::ShowWindow(window_.Window(), SW_HIDE); }
+    void QuitEventLoop(int exitStatus) override {
+        window_.exitStatus_ = exitStatus;
+        if (window_.Window() != nullptr) {
+            ::DestroyWindow(window_.Window());  // which ends the loop of Exec with the status
+        } else {
+            ::PostQuitMessage(exitStatus);
+        }
+    }
+    void PumpEvents() override {
+        MSG message{};
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop of Exec
+                return;
+            }
+            window_.Dispatch(message);
+        }
+    }
+    std::string LocalTimeText() override {
+        char text[128] = {};
+        const int length =
+            ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
+        return length > 0 ? std::string(text, static_cast<std::size_t>(length - 1)) : std::string();
+    }
+
+private:
+    frmFennick& window_;
+};
+
+frmFennick::frmFennick() : FennickForm(std::make_unique<Controls>(*this)) {
     RegisterWindowClass(&frmFennick::WindowProcedure);
     const int dpi = SystemDpi();
     RECT frame{0, 0, Pixels(kClientWidthTwips, dpi), Pixels(kClientHeightTwips, dpi)};
@@ -153,10 +218,6 @@ void frmFennick::CreateControls(int dpi) {
     }
 }
 
-void frmFennick::Attach(FennickRun& run) { run_ = &run; }
-
-void frmFennick::SetEnder(std::function<void(int)> ender) { ender_ = std::move(ender); }
-
 int frmFennick::Exec() {
     ::ShowWindow(window_, SW_SHOWNORMAL);
     ::UpdateWindow(window_);
@@ -172,17 +233,6 @@ void frmFennick::Dispatch(MSG& message) {
     if (window_ != nullptr && ::IsDialogMessageA(window_, &message)) return;
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
-}
-
-void frmFennick::DoEvents() {
-    MSG message{};
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop of Exec
-            return;
-        }
-        Dispatch(message);
-    }
 }
 
 LRESULT CALLBACK frmFennick::WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -230,9 +280,7 @@ LRESULT frmFennick::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_CLOSE:
-            // Closing the window while a run is under way ends the program as Cancel does;
-            // when idle, the window simply goes and the program ends with it.
-            if (!unloading_ && run_ != nullptr && run_->Running()) run_->cmdCancel_Click();
+            WindowClosing();
             if (window_ != nullptr) ::DestroyWindow(window_);
             return 0;
         case WM_DESTROY:
@@ -251,94 +299,6 @@ HBRUSH frmFennick::ColourOf(HWND control, HDC dc) {
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
     ::SetBkColor(dc, ::GetSysColor(colour));
     return ::GetSysColorBrush(colour);
-}
-
-void frmFennick::ShowField(ControlId id, const std::string& text) {
-    if (run_ == nullptr || !run_->RunStarted()) return;  // nothing is shown before the first run
-    const HWND field = Control(id);
-    ::SetWindowTextA(field, text.c_str());
-    ::UpdateWindow(field);  // visible now, while the run keeps this thread busy
-}
-
-void frmFennick::UpdateRegistryHiveText(const std::string& text) {
-    ShowField(ControlId::txtRegistryHive, text);
-}
-void frmFennick::UpdateStatusText(const std::string& text) { ShowField(ControlId::txtStatus, text); }
-void frmFennick::UpdateKeywordText(const std::string& text) {
-    ShowField(ControlId::txtKeyWord, text);
-}
-
-void frmFennick::ShowMessage(const std::string& text) { ShowReport(window_, text); }
-
-int frmFennick::Check1Value() const { return CheckValue(Control(ControlId::Check1)); }
-int frmFennick::Check2Value() const { return CheckValue(Control(ControlId::Check2)); }
-std::string frmFennick::KeyFileText() const { return TextOf(Control(ControlId::txtKeyFile)); }
-std::string frmFennick::RegFileText() const { return TextOf(Control(ControlId::txtRegFile)); }
-
-void frmFennick::SetText1(const std::string& text) {
-    ::SetWindowTextA(Control(ControlId::Text1), text.c_str());
-}
-void frmFennick::SetText2(const std::string& text) {
-    ::SetWindowTextA(Control(ControlId::Text2), text.c_str());
-}
-
-std::string frmFennick::TimeOfDayText() {
-    char text[128] = {};
-    const int length = ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
-    return length > 0 ? std::string(text, static_cast<std::size_t>(length - 1)) : std::string();
-}
-
-void frmFennick::RefreshWindow() {
-    ::RedrawWindow(window_, nullptr, nullptr,
-                   RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
-RunWindow::Answer frmFennick::Ask(const std::string& question) {
-    return AskOkCancel(window_, question);
-}
-
-void frmFennick::ShowPlatformMessage(const std::string& text) { ShowUtf8Report(window_, text); }
-
-void frmFennick::UnloadWindow() {
-    unloading_ = true;
-    ::ShowWindow(window_, SW_HIDE);
-}
-
-void frmFennick::EndProgram() { EndWith(0); }
-
-void frmFennick::EndWith(int exitStatus) {
-    if (ender_) {
-        ender_(exitStatus);
-        return;
-    }
-    exitStatus_ = exitStatus;
-    if (window_ != nullptr) {
-        ::DestroyWindow(window_);  // which ends the loop of Exec with the status
-    } else {
-        ::PostQuitMessage(exitStatus);
-    }
-}
-
-void frmFennick::cmdRemove_Click() {
-    if (run_ == nullptr) return;
-    try {
-        run_->cmdRemove_Click();
-    } catch (const std::exception& failure) {
-        // Nothing in the run expects this: say what happened and end, as a failed program does.
-        ShowUtf8Report(window_, std::string("The run stopped: ") + failure.what() +
-                                    "\r\nThe program ends now.");
-        UnloadWindow();
-        EndWith(1);
-    }
-}
-
-void frmFennick::cmdCancel_Click() {
-    if (run_ != nullptr) {
-        run_->cmdCancel_Click();
-    } else {
-        UnloadWindow();
-        EndProgram();
-    }
 }
 
 }  // namespace cleaner::win32

@@ -18,18 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) {
-        if (c == '\'') out += "'\\''";
-        else out.push_back(c);
-    }
-    return out + "'";
-}
-
-// The 64-bit loader by its path: with 32-bit Wine installed, plain `wine` is the 32-bit loader,
-// whose reg and regedit work in the 32-bit view of a 64-bit prefix.
 const char* const kWine64 = "/usr/lib/wine/wine64";
+const char* const kWine32 = "/usr/lib/wine/wine";
+
+const char* KindName(WindowsKind kind) { return kind == WindowsKind::Win32 ? "win32" : "win64"; }
 
 std::string WineEnv(const std::string& prefix) {
     return "env WINEPREFIX=" + Quote(prefix) + " WINEDEBUG=-all DISPLAY= ";
@@ -67,18 +59,22 @@ private:
     int fd_;
 };
 
-// The template prefix, made once per machine and user.
-std::string TemplatePrefix() {
-    const std::string base = "/tmp/sorvel-wine-template-" + std::to_string(::getuid());
+// The template prefix of a kind, made once per machine and user by that kind's loader.
+std::string TemplatePrefix(WindowsKind kind) {
+    const std::string base = "/tmp/sorvel-wine-template-" + std::to_string(::getuid()) + "-" + KindName(kind);
     FileLock lock(base + ".lock");
     const std::string prefix = base + "/prefix";
     if (fs::exists(base + "/ready")) return prefix;
     RemoveTree(base);
     fs::create_directories(base);
-    Check(Shell(WineEnv(prefix) + "wineboot -i"), "wineboot -i");
+    const char* loader = kind == WindowsKind::Win32 ? kWine32 : kWine64;
+    Check(Shell(WineEnv(prefix) + "WINEARCH=" + KindName(kind) + " " + loader + " wineboot -i"),
+          std::string("wineboot -i with ") + loader);
     WaitForWineServer(prefix);
     if (!fs::exists(prefix + "/system.reg") || !fs::exists(prefix + "/user.reg"))
         throw std::runtime_error("wineboot made no registry in " + prefix);
+    if (WineLoader(prefix) != loader)
+        throw std::runtime_error(std::string("wineboot made no ") + KindName(kind) + " prefix in " + prefix);
     WriteFile(base + "/ready", "");
     return prefix;
 }
@@ -131,8 +127,8 @@ std::string Utf16ToUtf8(const std::string& bytes) {
 
 }  // namespace
 
-WinePrefix::WinePrefix() : folder_(MakeTempDir("wine")), path_(folder_ + "/prefix") {
-    CopyPrefix(TemplatePrefix(), path_);
+WinePrefix::WinePrefix(WindowsKind kind) : folder_(MakeTempDir("wine")), path_(folder_ + "/prefix") {
+    CopyPrefix(TemplatePrefix(kind), path_);
 }
 
 WinePrefix::~WinePrefix() {
@@ -150,8 +146,19 @@ std::string WinePrefix::CopyTo(const std::string& folder) const {
     return copy;
 }
 
+std::string WineLoader(const std::string& prefix) {
+    std::ifstream registry(prefix + "/system.reg");
+    std::string line;
+    while (std::getline(registry, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "#arch=win32") return kWine32;
+        if (line.rfind("#arch=", 0) == 0) break;
+    }
+    return kWine64;
+}
+
 WineResult RunWine(const std::string& prefix, const std::vector<std::string>& args) {
-    std::string command = WineEnv(prefix) + kWine64;
+    std::string command = WineEnv(prefix) + WineLoader(prefix);
     for (const std::string& arg : args) command += " " + Quote(arg);
     WineResult result = Shell(command);
     WaitForWineServer(prefix);
@@ -183,6 +190,15 @@ void RegImport(const std::string& prefix, const std::string& regText) {
 
 bool RegKeyExists(const std::string& prefix, const std::string& key) {
     return RunWine(prefix, {"reg", "query", key}).status == 0;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += "'\\''";
+        else out.push_back(c);
+    }
+    return out + "'";
 }
 
 std::string ReadFile(const std::string& path) {

@@ -12,11 +12,15 @@
 
 namespace testsupport {
 
+// The kind of Windows a prefix is: 64-bit (a registry with a 32-bit node, where 32-bit programs
+// run through WOW64) or 32-bit (one node). Each has a template of its own.
+enum class WindowsKind { Win64, Win32 };
+
 // A fresh Wine prefix in its own temporary folder, removed (after its Wine server has ended)
 // when the object goes.
 class WinePrefix {
 public:
-    WinePrefix();
+    explicit WinePrefix(WindowsKind kind = WindowsKind::Win64);
     ~WinePrefix();
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
@@ -37,7 +41,12 @@ struct WineResult {
     std::string output;  // its standard output and standard error
 };
 
-// Runs `wine <args...>` in the prefix and waits for its Wine server to end.
+// The Wine loader a prefix needs, by its path (plain `wine` is the 32-bit loader when 32-bit
+// Wine is installed): the 32-bit one for a 32-bit Windows, which refuses the 64-bit loader,
+// else the 64-bit one, whose reg, regedit and cmd work in the 64-bit view.
+std::string WineLoader(const std::string& prefix);
+
+// Runs the prefix's loader with <args...> in the prefix and waits for its Wine server to end.
 WineResult RunWine(const std::string& prefix, const std::vector<std::string>& args);
 
 // Waits until no Wine server runs for the prefix.
@@ -51,6 +60,9 @@ void RegImport(const std::string& prefix, const std::string& regText);
 
 // Whether `reg query <key>` finds the key.
 bool RegKeyExists(const std::string& prefix, const std::string& key);
+
+// The text as one word for the shell.
+std::string Quote(const std::string& text);
 
 // Small file helpers.
 std::string ReadFile(const std::string& path);

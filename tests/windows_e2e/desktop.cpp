@@ -1,5 +1,7 @@
 #include "tests/windows_e2e/desktop.h"
 
+#include "tests/support/wine.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -20,14 +22,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kWindowTimeout = 60s;
 
-std::string Quote(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) {
-        if (c == '\'') out += "'\\''";
-        else out.push_back(c);
-    }
-    return out + "'";
-}
+using testsupport::Quote;
 
 // The status of a child that ended, or nullopt while it runs.
 std::optional<int> Reap(pid_t pid, bool block) {

@@ -1,25 +1,33 @@
-// sorvel.exe (the x86_64 Windows program, under Wine) beside the Linux sorvel, on copies of one
-// 64-bit prefix in which the suite was installed as its 32-bit installer does it (reg import
-// /reg:32), with a few keys of its own in the 64-bit node: the same whole run in the window,
-// clicked with xdotool under Xvfb, gives the same backup file, byte for byte, and the same
-// registry; the same command line leaves the same registry; a command line that both refuse is
-// refused in the same words.
+// sorvel.exe under Wine beside the Linux sorvel, on copies of one prefix in which the suite was
+// installed as its 32-bit installer does it (reg import /reg:32), with a few keys of its own in
+// the 64-bit node. Three Windows: the x86_64 program in a 64-bit Windows, the i686 program (the
+// real target) there through WOW64, and the i686 program in a 32-bit Windows, whose one node
+// holds all of the suite. In each, the same whole run in the window, clicked with xdotool under
+// Xvfb, gives the same backup file, byte for byte, and the same registry, and the documented
+// import of that backup gives the registry back as it was; the same command line leaves the
+// same registry; a command line that both refuse is refused in the same words.
 #include "tests/support/run_program.h"
 #include "tests/support/wine.h"
 #include "tests/windows_e2e/desktop.h"
+
+#include "cleaner/registry/backup_format.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #ifndef SORVEL_PROGRAM
 #error "SORVEL_PROGRAM must name the Linux program"
 #endif
-#ifndef SORVEL_EXE
-#error "SORVEL_EXE must name the x86_64 Windows program"
+#if !defined(SORVEL_EXE) || !defined(SORVEL_EXE_I686)
+#error "SORVEL_EXE and SORVEL_EXE_I686 must name the x86_64 and the i686 Windows programs"
 #endif
 
 namespace e2e {
@@ -82,9 +90,6 @@ const std::string kSuite64 =
 
 // The window's client area at 96 dots an inch, and the middle of the controls the run clicks
 // (pixels from its top-left corner; the control table's twips over 15).
-// The 64-bit loader: with 32-bit Wine installed, plain `wine` is the 32-bit one.
-constexpr const char* kWine64 = "/usr/lib/wine/wine64";
-
 constexpr int kClientWidth = 311;
 constexpr int kClientHeight = 272;
 constexpr std::pair<int, int> kCheck2{200, 64};
@@ -165,34 +170,67 @@ void ClickAWholeRun(Desktop& desktop, Process& program, const std::function<bool
     EXPECT_EQ(*status, 0);
 }
 
-class WindowsE2e : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        suite_ = new testsupport::WinePrefix;
-        const std::string prefix = suite_->Path();
-        testsupport::RegImport(prefix, kSuite64);
-        testsupport::WriteFile(suite_->File("suite32.reg"), kSuite32);
-        const testsupport::WineResult imported = testsupport::RunWine(
-            prefix, {"reg", "import", WindowsPath(suite_->File("suite32.reg")), "/reg:32"});
-        ASSERT_EQ(imported.status, 0) << imported.output;
-        // Wine draws its own frames, without the 2 s it waits for each window that goes when
-        // there is no window manager.
-        const testsupport::WineResult unmanaged = testsupport::RunWine(
-            prefix, {"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
-        ASSERT_EQ(unmanaged.status, 0) << unmanaged.output;
-    }
-    static void TearDownTestSuite() {
-        delete suite_;
-        suite_ = nullptr;
-    }
-    static testsupport::WinePrefix* suite_;
+// A Windows program and the Windows it runs in.
+struct Target {
+    const char* name;
+    const char* program;
+    testsupport::WindowsKind windows;
 };
 
-testsupport::WinePrefix* WindowsE2e::suite_ = nullptr;
+void PrintTo(const Target& target, std::ostream* out) { *out << target.name; }
 
-TEST_F(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinux) {
-    const Workspace onLinux(*suite_);
-    const Workspace onWindows(*suite_);
+const Target kTargets[] = {
+    {"x86_64", SORVEL_EXE, testsupport::WindowsKind::Win64},
+    {"i686_wow64", SORVEL_EXE_I686, testsupport::WindowsKind::Win64},
+    {"i686_win32", SORVEL_EXE_I686, testsupport::WindowsKind::Win32},
+};
+
+class WindowsE2e : public ::testing::TestWithParam<Target> {
+protected:
+    static void TearDownTestSuite() { suites_.clear(); }
+
+    // The prefix with the suite installed, one a kind of Windows, made when first asked for.
+    static const testsupport::WinePrefix& Suite(testsupport::WindowsKind windows) {
+        std::unique_ptr<testsupport::WinePrefix>& suite = suites_[windows];
+        if (suite == nullptr) suite = InstallTheSuite(windows);
+        return *suite;
+    }
+
+    const testsupport::WinePrefix& Suite() const { return Suite(GetParam().windows); }
+    bool Has32BitNode() const { return GetParam().windows == testsupport::WindowsKind::Win64; }
+    // The key path where the 32-bit installer's keys are in the 64-bit view: below Wow6432Node,
+    // or where it named them in a 32-bit Windows.
+    std::string Node32(const std::string& root, const std::string& path) const {
+        return Has32BitNode() ? root + "\\Wow6432Node\\" + path : root + "\\" + path;
+    }
+
+private:
+    static std::unique_ptr<testsupport::WinePrefix> InstallTheSuite(testsupport::WindowsKind windows) {
+        auto suite = std::make_unique<testsupport::WinePrefix>(windows);
+        const std::string prefix = suite->Path();
+        testsupport::RegImport(prefix, kSuite64);
+        testsupport::WriteFile(suite->File("suite32.reg"), kSuite32);
+        // Wine draws its own frames, without the 2 s it waits for each window that goes when
+        // there is no window manager.
+        testsupport::WriteFile(suite->File("install.bat"),
+                               "reg import " + WindowsPath(suite->File("suite32.reg")) + " /reg:32\r\n"
+                               "if errorlevel 1 exit /b 1\r\n"
+                               "reg add \"HKCU\\Software\\Wine\\X11 Driver\" /v Managed /d N /f\r\n");
+        const testsupport::WineResult installed =
+            testsupport::RunWine(prefix, {"cmd", "/c", WindowsPath(suite->File("install.bat"))});
+        if (installed.status != 0) throw std::runtime_error("installing the suite failed: " + installed.output);
+        return suite;
+    }
+
+    static std::map<testsupport::WindowsKind, std::unique_ptr<testsupport::WinePrefix>> suites_;
+};
+
+std::map<testsupport::WindowsKind, std::unique_ptr<testsupport::WinePrefix>> WindowsE2e::suites_;
+
+TEST_P(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinuxAndImportsBack) {
+    const Workspace before(Suite());
+    const Workspace onLinux(Suite());
+    const Workspace onWindows(Suite());
     const VirtualDisplay display;
     Desktop desktop(display.Name());
 
@@ -206,30 +244,41 @@ TEST_F(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinux) {
                        .find("[Software\\\\Tarvo\\\\98]") == std::string::npos;
         });
     }
+    const Environment wine{{"WINEPREFIX", onWindows.prefix}, {"WINEDEBUG", "-all"},
+                           {"DISPLAY", display.Name()}};
     {
-        const Environment wine{{"WINEPREFIX", onWindows.prefix}, {"WINEDEBUG", "-all"},
-                               {"DISPLAY", display.Name()}};
-        Process sorvel({kWine64, SORVEL_EXE}, wine, onWindows.folder);
+        const std::string loader = testsupport::WineLoader(onWindows.prefix);
+        Process sorvel({loader, GetParam().program}, wine, onWindows.folder);
         ClickAWholeRun(desktop, sorvel, [&] {
-            Process query({kWine64, "reg", "query", "HKCU\\Software\\Tarvo\\98"}, wine,
-                          onWindows.folder);
+            Process query({loader, "reg", "query", "HKCU\\Software\\Tarvo\\98"}, wine, onWindows.folder);
             return query.Wait(30s).value_or(0) != 0;
         });
     }
     testsupport::WaitForWineServer(onWindows.prefix);
 
     const std::string backup = onLinux.Backup();
-    EXPECT_THAT(backup, HasSubstr("\r\n[HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\" N1 "]\r\n"));
-    EXPECT_THAT(backup, HasSubstr("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tarvo\\98]\r\n"));
+    EXPECT_THAT(backup, HasSubstr("\r\n[" + Node32("HKEY_CLASSES_ROOT", "CLSID\\" N1) + "]\r\n"));
+    EXPECT_THAT(backup, HasSubstr("\r\n[" + Node32("HKEY_LOCAL_MACHINE\\SOFTWARE", "Tarvo\\98") + "]\r\n"));
+    if (!Has32BitNode()) {
+        EXPECT_THAT(backup, Not(HasSubstr("Wow6432Node")));
+    }
     EXPECT_EQ(onWindows.Backup(), backup);
     const std::vector<std::string> byLinux = onLinux.ExportSoftware();
     EXPECT_THAT(Ascii(byLinux[0]), Not(HasSubstr("Nexbay.Document")));
     EXPECT_THAT(Ascii(byLinux[0]), HasSubstr("\\Tarvo\\97]"));
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
+
+    // The import that --help, the manual and the README give, as a user types it: plain `wine`,
+    // the 32-bit loader where 32-bit Wine is installed.
+    Process restore({"/bin/sh", "-c", "exec " + cleaner::RestoreCommand("taDeletedRegKeys.reg")},
+                    wine, onWindows.folder);
+    EXPECT_EQ(restore.Wait(120s), std::optional<int>(0));
+    testsupport::WaitForWineServer(onWindows.prefix);
+    EXPECT_EQ(onWindows.ExportSoftware(), before.ExportSoftware());
 }
 
-TEST_F(WindowsE2e, TheWindowIsLaidOutAtTheSystemsDpi) {
-    const Workspace workspace(*suite_);
+TEST_P(WindowsE2e, TheWindowIsLaidOutAtTheSystemsDpi) {
+    const Workspace workspace(Suite());
     // 144 dots an inch, and Wine's X windows without a frame of their own: each is then its
     // window's client area.
     testsupport::WriteFile(workspace.folder + "/dpi.bat",
@@ -240,22 +289,22 @@ TEST_F(WindowsE2e, TheWindowIsLaidOutAtTheSystemsDpi) {
     ASSERT_EQ(set.status, 0) << set.output;
     const VirtualDisplay display;
     Desktop desktop(display.Name());
-    Process sorvel({kWine64, SORVEL_EXE},
+    Process sorvel({testsupport::WineLoader(workspace.prefix), GetParam().program},
                    {{"WINEPREFIX", workspace.prefix}, {"WINEDEBUG", "-all"}, {"DISPLAY", display.Name()}},
                    workspace.folder);
     const std::string window = desktop.WaitForWindow("^Tarvo Registry Cleaner$");
     EXPECT_EQ(desktop.Size(window), std::make_pair(467, 408));  // 4665 x 4080 twips
 }
 
-TEST_F(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
-    const Workspace onLinux(*suite_);
-    const Workspace onWindows(*suite_);
+TEST_P(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
+    const Workspace onLinux(Suite());
+    const Workspace onWindows(Suite());
     const removal_test::ProgramResult linuxRun = removal_test::RunProgram(
         SORVEL_PROGRAM, {"Nexbay", "3"},
         {{"WINEPREFIX", onLinux.prefix}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
     EXPECT_EQ(linuxRun.status, 0) << linuxRun.errors;
     const testsupport::WineResult windowsRun =
-        testsupport::RunWine(onWindows.prefix, {SORVEL_EXE, "Nexbay", "3"});
+        testsupport::RunWine(onWindows.prefix, {GetParam().program, "Nexbay", "3"});
     EXPECT_EQ(windowsRun.status, 0) << windowsRun.output;
 
     const std::vector<std::string> byLinux = onLinux.ExportSoftware();
@@ -263,25 +312,29 @@ TEST_F(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
         EXPECT_THAT(Ascii(exported), Not(HasSubstr("Nexbay 3]")));
         EXPECT_THAT(Ascii(exported), Not(HasSubstr("Zelk Company")));
     }
-    EXPECT_THAT(Ascii(byLinux[0]), HasSubstr("\\Wow6432Node\\Zelk\\Nexbay 30]"));
+    EXPECT_THAT(Ascii(byLinux[0]), HasSubstr(Node32("", "Zelk\\Nexbay 30]")));
     EXPECT_THAT(Ascii(byLinux[1]), HasSubstr("\\Tarvo\\Other]"));
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
 }
 
-TEST_F(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
+TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
     // Neither reads the registry: the suite's own prefix serves.
     for (const char* option : {"--bogus", "--help"}) {
         SCOPED_TRACE(option);
         const removal_test::ProgramResult byLinux =
-            removal_test::RunProgram(SORVEL_PROGRAM, {option}, {{"WINEPREFIX", suite_->Path()}});
+            removal_test::RunProgram(SORVEL_PROGRAM, {option}, {{"WINEPREFIX", Suite().Path()}});
         const testsupport::WineResult windows =
-            testsupport::RunWine(suite_->Path(), {SORVEL_EXE, option});
+            testsupport::RunWine(Suite().Path(), {GetParam().program, option});
         std::string text = windows.output;
         text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // Windows' line ends
         EXPECT_EQ(windows.status, byLinux.status);
         EXPECT_EQ(text, byLinux.output + byLinux.errors);
     }
 }
+
+std::string TargetName(const ::testing::TestParamInfo<Target>& target) { return target.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowsE2e, ::testing::ValuesIn(kTargets), TargetName);
 
 }  // namespace
 }  // namespace e2e

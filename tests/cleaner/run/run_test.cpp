@@ -319,13 +319,13 @@ TEST_F(RunTest, ASecondRunStartsFromEmptyLists) {
     const auto firstFinds = fennick.FoundKeys;
     ASSERT_FALSE(firstFinds.empty());
     ASSERT_EQ(fennick.Keywords.size(), 2u);
-    EXPECT_EQ(fennick.FoundKeyCount, static_cast<std::int32_t>(firstFinds.size()));
+    EXPECT_EQ(fennick.FoundKeyCount(), static_cast<std::int32_t>(firstFinds.size()));
 
     window.answers = {kCancel};
     run.cmdRemove_Click();
 
     EXPECT_EQ(fennick.Keywords.size(), 2u);
-    EXPECT_EQ(fennick.FoundKeyCount, static_cast<std::int32_t>(firstFinds.size()));
+    EXPECT_EQ(fennick.FoundKeyCount(), static_cast<std::int32_t>(firstFinds.size()));
     ASSERT_EQ(fennick.FoundKeys.size(), firstFinds.size());
     for (std::size_t i = 0; i < firstFinds.size(); ++i) {
         EXPECT_EQ(fennick.FoundKeys[i].Branch, firstFinds[i].Branch);
@@ -338,6 +338,22 @@ TEST_F(RunTest, ASecondRunStartsFromEmptyLists) {
     run.cmdRemove_Click();
     EXPECT_TRUE(SuiteClassesGone(registry));
     EXPECT_TRUE(OthersThere(registry));
+}
+
+TEST_F(RunTest, TreesTheBackupCannotHoldAreKeptAndNamedOnceAfterTheBackupHasEnded) {
+    registry.SetString(kHkeyClassesRoot, "Tarvo.Ledger\\Line\nBreak", "", "x");
+    folder.Write("taDeletedRegKeys.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\Tarvo.Old]\r\n\r\n");
+    window.answers = {kOk};
+
+    run.cmdRemove_Click();
+
+    // The backup's own last word (where the older file went) comes first.
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_THAT(window.messages[0], HasSubstr("it is kept as"));
+    EXPECT_THAT(window.messages[1], HasSubstr("These keys were not deleted"));
+    EXPECT_THAT(window.messages[1], HasSubstr("\nHKEY_CLASSES_ROOT\\Tarvo.Ledger\n"));
+    EXPECT_TRUE(registry.KeyExists(kHkeyClassesRoot, "Tarvo.Ledger\\Line\nBreak"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, ClsidKey(kSuiteClsid)));
 }
 
 // The registry's files as another program leaves them: reading them again can bring in what it

@@ -84,7 +84,7 @@ SearchedPrefix SearchPrefix(const char* arch) {
         for (const FoundKey& k : fennick.FoundKeys) {
             result.found.push_back(k.Branch + "|" + k.ProgId + "|" + k.SubKey + "|" + k.TypeLibId);
         }
-        EXPECT_EQ(static_cast<std::size_t>(fennick.FoundKeyCount), fennick.FoundKeys.size());
+        EXPECT_EQ(static_cast<std::size_t>(fennick.FoundKeyCount()), fennick.FoundKeys.size());
         result.hives = view.Matching("hive:");
         result.messages = view.Matching("message:");
     }
@@ -139,7 +139,6 @@ TEST_F(SearchTest, ABrokenOr32BitNodeOfLinksFindsNothingThroughThem) {
     const Lines only64 = {"Acme.Doc|||", "CLSID\\||{C1}|"};
     const auto search = [&] {
         fennick.FoundKeys.clear();
-        fennick.FoundKeyCount = 0;
         fennick.SearchRootKeys();
         fennick.SearchClassIds();
         fennick.SearchInterfaces();

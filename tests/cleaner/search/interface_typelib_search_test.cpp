@@ -16,11 +16,9 @@ class InterfaceSearch : public SearchTest {
 protected:
     void FoundClass(const std::string& id, const std::string& typeLib) {
         fennick.FoundKeys.push_back(FoundKey{"CLSID\\", "", id, typeLib});
-        ++fennick.FoundKeyCount;
     }
     void FoundRootKey(const std::string& name) {
         fennick.FoundKeys.push_back(FoundKey{name, "", "", ""});
-        ++fennick.FoundKeyCount;
     }
 };
 
@@ -107,7 +105,6 @@ TEST_F(TypeLibSearch, EachRecordCarryingARegisteredTypeLibAppendsIt) {
     // Without braces it names the same library, whose key has them.
     fennick.FoundKeys.push_back(FoundKey{"INTERFACE\\", "", "{I3}",
                                          "AB000000-0000-0000-0000-0000000000CD"});
-    fennick.FoundKeyCount += 3;
     fennick.SearchTypeLibs();
     Lines found = Found();
     EXPECT_EQ(Lines(found.begin() + 5, found.end()),

@@ -67,7 +67,7 @@ TEST_F(RootKeySearch, AKeywordThatFindsNothingLeavesTheCountAtZero) {
     UseKeywords({"zeta", "omega"});
     fennick.SearchRootKeys();
     EXPECT_TRUE(Found().empty());
-    EXPECT_EQ(fennick.FoundKeyCount, 0);
+    EXPECT_EQ(fennick.FoundKeyCount(), 0);
 }
 
 // Each case runs twice: as the first keyword (compared during the registry walk) and as a

@@ -53,7 +53,7 @@ protected:
         for (const FoundKey& k : fennick.FoundKeys) {
             out.push_back(k.Branch + "|" + k.ProgId + "|" + k.SubKey + "|" + k.TypeLibId);
         }
-        EXPECT_EQ(static_cast<std::size_t>(fennick.FoundKeyCount), fennick.FoundKeys.size());
+        EXPECT_EQ(static_cast<std::size_t>(fennick.FoundKeyCount()), fennick.FoundKeys.size());
         return out;
     }
 

@@ -229,7 +229,7 @@ TEST_F(WineSearch, FindsTheImportedSuiteAndNothingOfWinesOwn) {
         "TYPELIB\\|||" LC,
     };
     EXPECT_EQ(found, expected);
-    EXPECT_EQ(fennick.FoundKeyCount, 22);
+    EXPECT_EQ(fennick.FoundKeyCount(), 22);
     EXPECT_EQ(fennick.Keywords[0].TypeLibId, LA);
     EXPECT_EQ(fennick.Keywords[1].TypeLibId, LB);
     EXPECT_TRUE(view.Matching("message:").empty());
