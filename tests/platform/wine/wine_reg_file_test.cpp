@@ -38,16 +38,19 @@ protected:
 
     std::vector<std::string> Subkeys(const char* path) {
         platform::HKEY key = 0;
-        std::vector<std::string> names;
         if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, path, 0, 0x3F, &key) != 0) return {"<no key>"};
-        char name[256];
-        for (platform::DWORD i = 0;; ++i) {
-            platform::DWORD size = sizeof name;
-            if (reg.RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
-            names.emplace_back(name);
-        }
+        std::vector<std::string> names = storetest::SubkeyNames(reg, key);
         reg.RegCloseKey(key);
         return names;
+    }
+
+    // The last write time of the machine hive's subkey at index.
+    std::uint64_t TopKeyTime(platform::DWORD index) {
+        std::uint64_t time = 0;
+        char name[16];
+        platform::DWORD size = sizeof name;
+        EXPECT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, index, name, &size, nullptr, nullptr, nullptr, &time), 0);
+        return time;
     }
 
     platform::MemoryRegistry reg;
@@ -84,11 +87,7 @@ TEST_F(LoadedRegistry, ReadsEveryValueForm) {
     EXPECT_EQ(type, platform::kRegQword);
     EXPECT_EQ(Query("A", "utf8"), std::string("\xe9", 2));
     EXPECT_EQ(Query("A", "euro"), std::string("\x80", 2));
-    std::uint64_t time = 0;
-    char name[8];
-    platform::DWORD size = sizeof name;
-    ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 0, name, &size, nullptr, nullptr, nullptr, &time), 0);
-    EXPECT_EQ(time, 0x1d9f0b1c2d3e4f5ull);  // #time wins over the seconds
+    EXPECT_EQ(TopKeyTime(0), 0x1d9f0b1c2d3e4f5ull);  // #time wins over the seconds
 }
 
 TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
@@ -104,14 +103,9 @@ TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
     EXPECT_EQ(Query("Dup", "a"), std::string("second", 7));
     EXPECT_EQ(Query("Dup", "c"), std::string("c", 2));
     // An implicit key takes the time of its first descendant.
-    std::uint64_t time = 0;
-    char name[16];
-    platform::DWORD size = sizeof name;
-    ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 2, name, &size, nullptr, nullptr, nullptr, &time), 0);
-    EXPECT_EQ(time, 1700000000ull * 10000000ull + 116444736000000000ull);
-    char cls[16];
-    platform::DWORD classSize = sizeof cls;
-    size = sizeof name;
+    EXPECT_EQ(TopKeyTime(2), 1700000000ull * 10000000ull + 116444736000000000ull);
+    char name[16], cls[16];
+    platform::DWORD size = sizeof name, classSize = sizeof cls;
     ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 1, name, &size, nullptr, cls, &classSize, nullptr), 0);
     EXPECT_STREQ(cls, "Cl\"s");
 }
