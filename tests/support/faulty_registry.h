@@ -66,6 +66,8 @@ public:
     // When set and returning a code, that code replaces the call.
     std::function<std::optional<LONG>(HKEY, DWORD index, char* name, DWORD* nameSize)> enumKey;
     std::function<std::optional<LONG>(HKEY, DWORD index)> enumValue;
+    // Called with the subKey of every delete that succeeded.
+    std::function<void(const std::string& subKey)> onDeleted;
 
     // What was asked: the subKey of every delete that succeeded, the index of every subkey
     // enumeration, the options of every open.
@@ -116,7 +118,9 @@ public:
         if (const auto code = Count(Op::Delete)) return *code;
         if (const auto code = Find(Op::Delete, PlaceBelow(key, subKey), 0)) return *code;
         const LONG rc = inner_.RegDeleteKeyA(key, subKey);
-        if (rc == platform::kErrorSuccess) deleted.emplace_back(subKey ? subKey : "");
+        if (rc != platform::kErrorSuccess) return rc;
+        deleted.emplace_back(subKey ? subKey : "");
+        if (onDeleted) onDeleted(deleted.back());
         return rc;
     }
     LONG QueryNarrowLoss(HKEY key, DWORD* loss) override {

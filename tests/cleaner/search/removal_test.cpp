@@ -35,6 +35,7 @@ protected:
     RemovalTest() {
         fennick.UseBackupFiles(files);
         fennick.UseRegistryCommit(&commit);
+        faulty.onDeleted = [this](const std::string& subKey) { log.push_back("delete " + subKey); };
     }
 
     void AddClassKey(const std::string& path, const std::string& value) {
@@ -51,7 +52,7 @@ protected:
     }
 
     EventLog log;
-    LoggingRegistry registry{log};
+    platform::MemoryRegistry registry;
     testsupport::FaultyRegistry faulty{registry};
     FakeFiles files{log};
     RecordingView view;
