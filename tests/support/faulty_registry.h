@@ -50,7 +50,8 @@ public:
 
     // --- Faults by count, from now on: once each.
     void ThrowOnCall(Op op, int nth = 1) { throwAt_[op] = Calls(op) + nth; }
-    // The nth call of any operation gives code and does not reach the registry.
+    // The nth call of any operation gives code, or with code 0 throws std::bad_alloc, and does
+    // not reach the registry.
     void FailNthCall(int nth, LONG code) {
         failAt_ = total_ + nth;
         failCode_ = code;
@@ -193,7 +194,10 @@ private:
             throwAt_.erase(it);
             throw std::bad_alloc();
         }
-        if (total_ == failAt_) return failCode_;
+        if (total_ == failAt_) {
+            if (failCode_ == platform::kErrorSuccess) throw std::bad_alloc();
+            return failCode_;
+        }
         return std::nullopt;
     }
 

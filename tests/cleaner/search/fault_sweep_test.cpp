@@ -1,6 +1,7 @@
 // The removal swept through its failures, as SQLite's fault tests sweep theirs: the found keys'
-// removal and then the settings' removal, run with the Nth registry call failing, and then with
-// the Nth write to the backup's files failing, for N = 1 upward until a run meets no fault.
+// removal and then the settings' removal, run with the Nth registry call failing (with a code,
+// then by throwing std::bad_alloc), and then with the Nth write to the backup's files failing,
+// for N = 1 upward until a run meets no fault.
 // After every run, each key that left the registry is in the backup file on the disc with its
 // whole tree, and no key outside the suite left.
 #include "tests/cleaner/search/removal_fakes.h"
@@ -150,14 +151,15 @@ protected:
 
     // One run on a fresh registry, without an earlier backup: the found keys' removal, then the
     // settings' removal into the same file, as the window's run does them, with the registry's
-    // call failRegistryAt or the files' change failFilesAt failing (0: none). True when the
-    // fault was met; gone_ counts the keys that left, messages_ holds what the user was told.
-    bool RunRemoval(int failRegistryAt, int failFilesAt, const std::string& when) {
+    // call failRegistryAt (with code, or 0: throwing) or the files' change failFilesAt failing
+    // (0: none). True when the fault was met; gone_ counts the keys that left, messages_ holds
+    // what the user was told.
+    bool RunRemoval(int failRegistryAt, platform::LONG code, int failFilesAt, const std::string& when) {
         for (const auto& entry : fs::directory_iterator(folder_)) fs::remove_all(entry.path());
         platform::MemoryRegistry registry;
         for (const SuiteKey& key : kKeys) registry.SetString(key.root, key.path, key.name, key.text);
         testsupport::FaultyRegistry faulty(registry);
-        if (failRegistryAt > 0) faulty.FailNthCall(failRegistryAt, platform::kErrorAccessDenied);
+        if (failRegistryAt > 0) faulty.FailNthCall(failRegistryAt, code);
         FaultyFiles files(durable_, failFilesAt);
         RecordingView view;
         cleaner::modRegFuncs reg(faulty, view);
@@ -189,13 +191,15 @@ protected:
         return failRegistryAt > 0 ? faulty.NthCallFailed() : files.Failed();
     }
 
-    // Runs with the Nth fault for N = 1 upward until a run meets none (or one fails); returns
-    // the runs made.
-    int Sweep(bool registry) {
+    // Runs with the Nth fault for N = 1 upward until a run meets none (or one fails): of the
+    // registry's calls, giving code (or throwing, with 0), or of the backup's changes (code -1).
+    // Returns the runs made.
+    int Sweep(platform::LONG code) {
         int n = 1;
         for (;; ++n) {
-            const std::string when = (registry ? "registry call " : "backup change ") + std::to_string(n);
-            const bool met = registry ? RunRemoval(n, 0, when) : RunRemoval(0, n, when);
+            const std::string when = (code < 0 ? "backup change " : "registry call ") + std::to_string(n) +
+                                     (code == 0 ? " throwing" : "");
+            const bool met = code < 0 ? RunRemoval(0, 0, n, when) : RunRemoval(n, code, 0, when);
             if (!met || HasFailure() || n == 100000) break;
         }
         return n;
@@ -209,14 +213,16 @@ protected:
 
 TEST_F(FaultSweepTest, NoKeyLeavesTheRegistryWithoutItsWholeTreeInTheBackup) {
     // Without faults the whole suite goes, silently: the sweeps below test a real removal.
-    RunRemoval(0, 0, "without faults");
+    RunRemoval(0, 0, 0, "without faults");
     EXPECT_EQ(messages_, std::vector<std::string>());
     EXPECT_EQ(gone_, std::size(kKeys) - 2);  // all but {K} and Tarvo\Other
-    const int registryRuns = Sweep(true);
-    const int filesRuns = Sweep(false);
-    std::printf("swept %d runs with a registry call failing, %d with a backup change failing\n",
-                registryRuns, filesRuns);
+    const int registryRuns = Sweep(platform::kErrorAccessDenied);
+    const int throwingRuns = Sweep(0);
+    const int filesRuns = Sweep(-1);
+    std::printf("swept %d runs with a registry call failing, %d with one throwing, %d with a "
+                "backup change failing\n", registryRuns, throwingRuns, filesRuns);
     EXPECT_GT(registryRuns, static_cast<int>(std::size(kKeys)));
+    EXPECT_EQ(throwingRuns, registryRuns);
     EXPECT_GT(filesRuns, 3);
 }
 
