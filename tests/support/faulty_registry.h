@@ -2,12 +2,13 @@
 // store, advapi32 under Wine): a RegistryApi that forwards to another and makes chosen calls
 // fail. A fault is named by the key it hits (opening, deleting, enumerating a subkey of it),
 // by the nth call of one operation (which throws std::bad_alloc, as an allocation inside the
-// platform would), or by the nth registry call of any kind (which gives a result code; the
-// sweeps go through every call of a run with it).
+// platform would), or by the nth registry call of any kind (which gives a result code or
+// throws; the sweeps go through every call of a run with it).
 //
 // Keys are named as the in-memory registry and a Wine prefix name them: HKEY_CLASSES_ROOT is
-// HKEY_LOCAL_MACHINE\Software\Classes, letter case aside. Header only: the registry layer's
-// tests use it in the Windows build too.
+// HKEY_LOCAL_MACHINE\Software\Classes, letter case aside. A key is known by the path of the
+// handle it was reached through, so only handles opened through this wrapper meet key faults.
+// Header only: the registry layer's tests use it in the Windows build too.
 #pragma once
 
 #include "platform/registry/registry_api.h"
