@@ -8,7 +8,7 @@
 // Each group is a suite's class registration of three keys under Software\Classes. A folder
 // that already holds the generated prefix is used again as it is (so a profiler sees only the
 // load and the save).
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

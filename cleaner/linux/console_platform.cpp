@@ -1,7 +1,7 @@
 // The platform of a Linux build without the Qt window: the command-line mode works, and the
 // window mode says that this build has none.
 #include "cleaner/linux/linux_platform.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 namespace cleaner {
 

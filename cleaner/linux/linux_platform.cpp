@@ -1,7 +1,7 @@
 #include "cleaner/linux/linux_platform.h"
 
 #include "platform/registry/text.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 
 #include "cleaner/qt/frmFennick.h"
 #include "cleaner/qt/qt_dialogs.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include <xcb/xcb.h>
 

@@ -37,26 +37,6 @@ std::vector<std::u16string> SplitPath(std::string_view path) {
     return parts;
 }
 
-// A key's place for fault matching: its hive and its lowercased path from the hive root.
-struct Place {
-    Hive hive = Hive::kMachine;
-    std::u16string path;
-
-    void Append(std::u16string_view name) {
-        if (!path.empty()) path.push_back(u'\\');
-        path += text::FoldWine(name);
-    }
-    bool operator==(const Place& other) const { return hive == other.hive && path == other.path; }
-};
-
-Place PlaceOf(const detail::Tree& tree, const Key& key) {
-    std::vector<const Key*> chain;
-    for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
-    Place place{key.hive(), {}};
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) place.Append(tree.Name(**it).ToU16());
-    return place;
-}
-
 // Narrow bytes of a value, as the A functions give them out.
 std::string NarrowData(const Value& value) {
     if (!IsStringType(value.type)) return value.data;
@@ -134,16 +114,9 @@ LONG CopyData(const Value& value, DWORD* type, unsigned char* data, DWORD* dataS
 }  // namespace
 
 struct MemoryRegistry::State {
-    struct Fault {
-        Place place;
-        DWORD index = 0;
-        LONG code = 0;
-    };
-
     detail::Tree tree;
     std::unordered_map<HKEY, Key*> handles;
     HKEY nextHandle = kFirstHandle;
-    std::vector<Fault> openFaults, deleteFaults, enumFaults;
     bool wow64Node = false;
 
     static bool IsRoot(HKEY key) {
@@ -182,26 +155,6 @@ struct MemoryRegistry::State {
             if (!key) return kErrorFileNotFound;
         }
         return kErrorSuccess;
-    }
-
-    Place PlaceFor(HKEY root, std::string_view path) const {
-        Place place{HiveOf(root), {}};
-        if (root == kHkeyClassesRoot) place.path = u"software\\classes";
-        for (const std::u16string& part : SplitPath(path)) place.Append(part);
-        return place;
-    }
-
-    Place PlaceBelow(const Key& base, const char* subKey) const {
-        Place place = PlaceOf(tree, base);
-        if (subKey)
-            for (const std::u16string& part : SplitPath(subKey)) place.Append(part);
-        return place;
-    }
-
-    static const Fault* Find(const std::vector<Fault>& faults, const Place& place) {
-        for (const Fault& f : faults)
-            if (f.place == place) return &f;
-        return nullptr;
     }
 
     // The key to build under a root (HKEY_CLASSES_ROOT: under HKLM\Software\Classes).
@@ -282,33 +235,12 @@ bool MemoryRegistry::KeyExists(HKEY root, std::string_view path) const {
     return state_->Walk(*base, text.c_str(), key) == kErrorSuccess;
 }
 
-void MemoryRegistry::FailOpen(HKEY root, std::string_view path, LONG code) {
-    state_->openFaults.push_back({state_->PlaceFor(root, path), 0, code});
-}
-
-void MemoryRegistry::FailDelete(HKEY root, std::string_view path, LONG code) {
-    state_->deleteFaults.push_back({state_->PlaceFor(root, path), 0, code});
-}
-
-void MemoryRegistry::FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code) {
-    state_->enumFaults.push_back({state_->PlaceFor(root, path), index, code});
-}
-
-void MemoryRegistry::ClearFaults() {
-    state_->openFaults.clear();
-    state_->deleteFaults.clear();
-    state_->enumFaults.clear();
-}
-
 std::size_t MemoryRegistry::OpenHandleCount() const { return state_->handles.size(); }
 
 LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
     if (!result) return kErrorInvalidParameter;
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
-    if (!state_->openFaults.empty())
-        if (auto* fault = State::Find(state_->openFaults, state_->PlaceBelow(*base, subKey)))
-            return fault->code;
     Key* target = nullptr;
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
     HKEY handle = state_->nextHandle;
@@ -338,11 +270,6 @@ LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nam
                                    std::uint64_t* lastWriteTime) {
     Key* parent = nullptr;
     if (LONG rc = state_->Resolve(key, parent); rc != kErrorSuccess) return rc;
-    if (!state_->enumFaults.empty()) {
-        const Place place = PlaceOf(state_->tree, *parent);
-        for (const State::Fault& f : state_->enumFaults)
-            if (f.index == index && f.place == place) return f.code;
-    }
     if (index >= parent->subkeyCount) return kErrorNoMoreItems;
     const Key& sub = *parent->subkeyData[index];
     if (LONG rc = CopyEnumName(NarrowName(state_->tree.Name(sub)), name, nameSize, false);
@@ -375,8 +302,6 @@ LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
-    if (!state_->deleteFaults.empty())
-        if (auto* fault = State::Find(state_->deleteFaults, PlaceOf(state_->tree, *target))) return fault->code;
     // A predefined root or a hive's top cannot be deleted, nor a key that still has subkeys.
     if (!target->parent || (target == base && State::IsRoot(key)) || target->subkeyCount != 0)
         return kErrorAccessDenied;

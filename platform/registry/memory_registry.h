@@ -38,13 +38,6 @@ public:
     // Whether this registry has a 32-bit node (see RegistryApi::HasWow64Node); false at first.
     void SetWow64Node(bool present);
 
-    // --- Fault injection (tests). Each holds until cleared by ClearFaults.
-    void FailOpen(HKEY root, std::string_view path, LONG code);    // opening this key gives code
-    void FailDelete(HKEY root, std::string_view path, LONG code);  // deleting it gives code
-    // Enumerating the subkey at index of this key gives code.
-    void FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code);
-    void ClearFaults();
-
     // Handles opened and not yet closed (to catch leaks in tests).
     std::size_t OpenHandleCount() const;
 

@@ -1,7 +1,7 @@
 #include "platform/registry/registry_tree.h"
 
 #include "platform/registry/text.h"
-#include "platform/registry/wine_reg_file.h"
+#include "platform/registry/wine_syntax.h"
 
 #include <algorithm>
 #include <bit>
@@ -133,7 +133,6 @@ void Tree::Swap(Tree& other) noexcept {
     using std::swap;
     swap(keyChunks_, other.keyChunks_);
     swap(keysInLastChunk_, other.keysInLastChunk_);
-    swap(keyCount_, other.keyCount_);
     swap(arrays_, other.arrays_);
     swap(extras_, other.extras_);
     swap(namePool_, other.namePool_);
@@ -152,7 +151,6 @@ Key& Tree::NewKey(Hive hive, Key* parent) {
         keysInLastChunk_ = 0;
     }
     Key& key = keyChunks_.back()[keysInLastChunk_++];
-    ++keyCount_;
     key.parent = parent;
     key.userHive = hive == Hive::kUser;
     return key;

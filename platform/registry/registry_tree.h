@@ -1,6 +1,7 @@
 // The keys and values behind MemoryRegistry and the Wine-prefix store: one tree per hive
 // (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER), UTF-16 names and data exactly as Wine keeps them.
-// Internal to platform/registry.
+// Internal to the registries: the in-memory one (platform/registry) and the Wine-prefix store
+// (platform/wine).
 //
 // A prefix holds a million keys and more, so a key is small: a key read from a file keeps only
 // where its block is in the file's text, and its name, values, class and time are read from
@@ -9,6 +10,7 @@
 #pragma once
 
 #include "platform/registry/registry_api.h"
+#include "platform/registry/wine_syntax.h"
 
 #include <cstdint>
 #include <deque>
@@ -23,12 +25,6 @@ namespace platform::detail {
 
 enum class Hive : std::uint8_t { kMachine = 0, kUser = 1 };
 inline constexpr int kHiveCount = 2;
-
-struct Value {
-    std::u16string name;  // empty: the default value
-    DWORD type = kRegNone;
-    std::string data;     // exact bytes; string types are UTF-16LE
-};
 
 // A key name: UTF-16 units, or the bytes of a file's text where the name needed no escapes
 // (each byte, below 0x80, is one unit). Names compare without regard to case (CompareNames).
@@ -148,8 +144,6 @@ public:
     const std::string& KeepText(std::string text);
     const std::string& KeepText(std::shared_ptr<const std::string> text);
 
-    std::size_t KeyCount() const { return keyCount_; }
-
     // Whether a hive differs from what was loaded or last saved.
     void MarkChanged(Hive hive) { changed_[static_cast<int>(hive)] = true; }
     bool Changed(Hive hive) const { return changed_[static_cast<int>(hive)]; }
@@ -175,7 +169,6 @@ private:
 
     std::vector<std::unique_ptr<Key[]>> keyChunks_;
     std::size_t keysInLastChunk_ = 0;
-    std::size_t keyCount_ = 0;
     std::unique_ptr<SubkeyArrays> arrays_;
     std::deque<Extra> extras_;
     std::vector<std::unique_ptr<char16_t[]>> namePool_;

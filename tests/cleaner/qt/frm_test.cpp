@@ -10,6 +10,7 @@
 #include "cleaner/run/run.h"
 #include "qt_app.h"
 #include "tests/cleaner/run/run_fixture.h"
+#include "tests/support/faulty_registry.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -196,8 +197,9 @@ protected:
 
     TempFolder folder;
     platform::MemoryRegistry registry;
+    testsupport::FaultyRegistry faulty{registry};
     frmFennick window;
-    modRegFuncs reg{registry, window};
+    modRegFuncs reg{faulty, window};
     modFennick fennick{reg, window};
     FennickRun run{fennick, window};
     std::deque<RunWindow::Answer> answers;
@@ -285,7 +287,7 @@ TEST_F(WindowTest, ASecondPressWhileAQuestionWaitsIsIgnored) {
 }
 
 TEST_F(WindowTest, RegistryReportsGoToAnOkBox) {
-    registry.FailOpen(kHkeyClassesRoot, "CLSID", 5);
+    faulty.FailOpen(kHkeyClassesRoot, "CLSID", 5);
     window.cmdRemove->click();
     ASSERT_FALSE(reports.empty());
     EXPECT_THAT(reports.front(), HasSubstr("Open Reg:"));

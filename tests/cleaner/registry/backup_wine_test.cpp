@@ -7,7 +7,7 @@
 #include "cleaner/registry/backup_format.h"
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 namespace cleaner::testing {
 namespace {
 
-using Op = HookedRegistry::Op;
+using Op = testsupport::FaultyRegistry::Op;
 
 class KeyWalks : public LayerTest {
 protected:
@@ -63,7 +63,7 @@ TEST_F(KeyWalks, ThePositionIsSharedByEveryHandle) {
 }
 
 TEST_F(KeyWalks, AFailureMidWalkIsReportedAndEndsTheWalk) {
-    registry.FailEnumKey(kHkcr, "Parent", 1, platform::kErrorAccessDenied);
+    faulty.FailEnumKey(kHkcr, "Parent", 1, platform::kErrorAccessDenied);
     const HKEY parent = Open(kHkcr, "Parent");
     std::string name;
     ASSERT_TRUE(reg.RegFirstKey(parent, name));
@@ -76,7 +76,7 @@ TEST_F(KeyWalks, AFailureMidWalkIsReportedAndEndsTheWalk) {
 }
 
 TEST_F(KeyWalks, AFailingFirstReadIsReportedUnderItsOwnLabel) {
-    registry.FailEnumKey(kHkcr, "Parent", 0, platform::kErrorInvalidHandle);
+    faulty.FailEnumKey(kHkcr, "Parent", 0, platform::kErrorInvalidHandle);
     const HKEY parent = Open(kHkcr, "Parent");
     std::string name = "old";
     EXPECT_FALSE(reg.RegFirstKey(parent, name));
@@ -106,7 +106,7 @@ TEST_F(KeyWalks, NamesOf255CharactersAndMoreAreReadWhole) {
 }
 
 TEST_F(KeyWalks, AFullBufferWithoutNulIsA255CharacterName) {
-    hooked.enumKey = [](HKEY, DWORD index, char* buffer, DWORD* size) -> std::optional<LONG> {
+    faulty.enumKey = [](HKEY, DWORD index, char* buffer, DWORD* size) -> std::optional<LONG> {
         if (index == 0) {
             std::memset(buffer, 'x', *size);  // the whole buffer, no NUL
         } else {
@@ -127,7 +127,7 @@ TEST_F(KeyWalks, AFullBufferWithoutNulIsA255CharacterName) {
 
 TEST_F(KeyWalks, APlatformThatNeverFitsTheNameIsNotReadPastTheBuffer) {
     // Says "more data" for a length it then does not need; writes nothing.
-    hooked.enumKey = [](HKEY, DWORD, char*, DWORD* size) -> std::optional<LONG> {
+    faulty.enumKey = [](HKEY, DWORD, char*, DWORD* size) -> std::optional<LONG> {
         *size = 400;
         return platform::kErrorMoreData;
     };
@@ -135,12 +135,12 @@ TEST_F(KeyWalks, APlatformThatNeverFitsTheNameIsNotReadPastTheBuffer) {
     std::string name = "old";
     EXPECT_TRUE(reg.RegFirstKey(parent, name));  // 234 counts as success: an empty name
     EXPECT_EQ(name, "");
-    EXPECT_LE(hooked.Calls(Op::EnumKey), 10);
+    EXPECT_LE(faulty.Calls(Op::EnumKey), 10);
     reg.RegClose(parent);
 }
 
 TEST_F(KeyWalks, AnIndexThatCannotAdvanceIsAnUnexpectedFailure) {
-    hooked.enumKey = [](HKEY, DWORD, char* buffer, DWORD* size) -> std::optional<LONG> {
+    faulty.enumKey = [](HKEY, DWORD, char* buffer, DWORD* size) -> std::optional<LONG> {
         std::memcpy(buffer, "X", 2);
         *size = 1;
         return platform::kErrorSuccess;
@@ -159,10 +159,10 @@ TEST_F(KeyWalks, AnIndexThatCannotAdvanceIsAnUnexpectedFailure) {
 TEST_F(KeyWalks, OutOfMemoryIsReportedUnderTheWalksLabel) {
     const HKEY parent = Open(kHkcr, "Parent");
     std::string name;
-    hooked.ThrowOnCall(Op::EnumKey);
+    faulty.ThrowOnCall(Op::EnumKey);
     EXPECT_FALSE(reg.RegFirstKey(parent, name));
     ASSERT_TRUE(reg.RegFirstKey(parent, name));
-    hooked.ThrowOnCall(Op::EnumKey);
+    faulty.ThrowOnCall(Op::EnumKey);
     EXPECT_FALSE(reg.RegNextKey(parent, name));
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[0], OutOfMemoryReport("FirstKey - error #"));
@@ -250,9 +250,9 @@ TEST_F(ValueWalks, FailuresInsideGoToTheCaller) {
     const HKEY key = Open(kHkcr, "Key");
     std::string name;
     std::string data;
-    hooked.ThrowOnCall(Op::EnumValue);
+    faulty.ThrowOnCall(Op::EnumValue);
     EXPECT_THROW(reg.RegFirstValue(key, name, data), std::bad_alloc);
-    hooked.enumValue = [](HKEY, DWORD) -> std::optional<LONG> { return 1018; };
+    faulty.enumValue = [](HKEY, DWORD) -> std::optional<LONG> { return 1018; };
     EXPECT_FALSE(reg.RegFirstValue(key, name, data));  // ends the walk, no report
     reg.RegClose(key);
     ExpectNoMessages();

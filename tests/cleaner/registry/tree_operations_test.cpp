@@ -5,7 +5,7 @@
 namespace cleaner::testing {
 namespace {
 
-using Op = HookedRegistry::Op;
+using Op = testsupport::FaultyRegistry::Op;
 
 std::string Block(const std::string& path, const std::string& values = "") {
     return "\r\n[" + path + "]\r\n" + values;
@@ -87,7 +87,7 @@ TEST_F(Export, ThePositionIsSavedAndRestoredAroundEachSubtree) {
     // (A2); events; A2 at 0 (end); A at 2 (end); K goes on at 1 (B); events; B at 0 (end);
     // K at 2 (end).
     const std::vector<DWORD> walk = {0, 0, 0, 0, 0, 1, 0, 0, 2, 1, 0, 0, 2};
-    EXPECT_EQ(hooked.enumKeyIndexes, walk);
+    EXPECT_EQ(faulty.enumKeyIndexes, walk);
     EXPECT_EQ(reg.RegGetKeyIndex(), 2);
 }
 
@@ -95,7 +95,7 @@ TEST_F(Export, ASubkeyThatCannotBeOpenedIsReportedAndTheResultIsFalse) {
     registry.SetString(kHkcr, "K\\A", "", "a");
     registry.SetString(kHkcr, "K\\Locked", "", "secret");
     registry.SetString(kHkcr, "K\\Z", "", "z");
-    registry.FailOpen(kHkcr, "K\\Locked", platform::kErrorAccessDenied);
+    faulty.FailOpen(kHkcr, "K\\Locked", platform::kErrorAccessDenied);
     EXPECT_FALSE(ExportKey("K"));  // the backup lacks Locked: it must not pass for whole
     EXPECT_EQ(text, Block("HKEY_CLASSES_ROOT\\K\\A", "@=\"a\"\r\n") +
                         Block("HKEY_CLASSES_ROOT\\K\\Z", "@=\"z\"\r\n") +
@@ -107,7 +107,7 @@ TEST_F(Export, ASubkeyThatCannotBeOpenedIsReportedAndTheResultIsFalse) {
 
 TEST_F(Export, AStartKeyThatCannotBeOpenedIsReportedAndFalse) {
     registry.CreateKey(kHkcr, "K");
-    registry.FailOpen(kHkcr, "K", platform::kErrorAccessDenied);
+    faulty.FailOpen(kHkcr, "K", platform::kErrorAccessDenied);
     EXPECT_FALSE(ExportKey("K"));
     EXPECT_EQ(text, "");
     EXPECT_EQ(ui.messages.size(), 1u);
@@ -116,7 +116,7 @@ TEST_F(Export, AStartKeyThatCannotBeOpenedIsReportedAndFalse) {
 TEST_F(Export, AWalkThatFailsMidWayIsReportedAndTheResultIsFalse) {
     registry.SetString(kHkcr, "K\\A", "", "a");
     registry.SetString(kHkcr, "K\\B", "", "b");
-    registry.FailEnumKey(kHkcr, "K", 1, platform::kErrorAccessDenied);
+    faulty.FailEnumKey(kHkcr, "K", 1, platform::kErrorAccessDenied);
     EXPECT_FALSE(ExportKey("K"));
     EXPECT_EQ(text, Block("HKEY_CLASSES_ROOT\\K\\A", "@=\"a\"\r\n") + Block("HKEY_CLASSES_ROOT\\K"));
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -127,7 +127,7 @@ TEST_F(Export, AWalkThatFailsMidWayIsReportedAndTheResultIsFalse) {
 TEST_F(Export, AValueWalkCutShortMakesTheResultFalse) {
     registry.SetString(kHkcr, "K", "a", "1");
     registry.SetString(kHkcr, "K", "b", "2");
-    hooked.enumValue = [](HKEY, DWORD index) -> std::optional<LONG> {
+    faulty.enumValue = [](HKEY, DWORD index) -> std::optional<LONG> {
         if (index == 1) return platform::kErrorKeyDeleted;
         return std::nullopt;
     };
@@ -140,7 +140,7 @@ TEST_F(Export, AnUnexpectedFailureLeavesOnlyWholeBlocks) {
     registry.SetString(kHkcr, "K\\B", "one", "1");
     registry.SetString(kHkcr, "K\\B", "two", "2");
     // A's value, A's end, B's first value, then the failure while reading B's second.
-    hooked.ThrowOnCall(Op::EnumValue, 4);
+    faulty.ThrowOnCall(Op::EnumValue, 4);
     text = "x";
     EXPECT_FALSE(ExportKey("K"));
     EXPECT_EQ(text, "x" + Block("HKEY_CLASSES_ROOT\\K\\A", "@=\"a\"\r\n"));
@@ -169,8 +169,8 @@ TEST_F(Delete, DeletesEveryKeyAfterItsSubkeys) {
     EXPECT_TRUE(reg.RegDeleteTree(kHkcr, "K", ""));
     // The registry refuses to delete a key that still has subkeys, so ten successful deletes
     // mean each key went after its own subkeys.
-    EXPECT_EQ(hooked.deleted.size(), 10u);
-    EXPECT_EQ(hooked.Calls(Op::Delete), 10);
+    EXPECT_EQ(faulty.deleted.size(), 10u);
+    EXPECT_EQ(faulty.Calls(Op::Delete), 10);
     EXPECT_FALSE(registry.KeyExists(kHkcr, "K"));
     EXPECT_TRUE(registry.KeyExists(kHkcr, "Keep"));
     EXPECT_EQ(ui.doEventsCalls, 0);
@@ -187,28 +187,28 @@ TEST_F(Delete, ThePositionStepsBackAfterEachDeletedSubkey) {
     // Every read of K is at 0: each subkey's followers moved down into its place. Between
     // them, each subkey's own (empty) walk.
     const std::vector<DWORD> reads = {0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(hooked.enumKeyIndexes, reads);
+    EXPECT_EQ(faulty.enumKeyIndexes, reads);
 }
 
 TEST_F(Delete, AProtectedSubkeyEndsItsWalkInsteadOfRepeatingIt) {
     registry.CreateKey(kHkcr, "K\\A");
     registry.CreateKey(kHkcr, "K\\B\\B1");
     registry.CreateKey(kHkcr, "K\\C");
-    registry.FailDelete(kHkcr, "K\\B", platform::kErrorAccessDenied);
+    faulty.FailDelete(kHkcr, "K\\B", platform::kErrorAccessDenied);
     EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", ""));
     EXPECT_FALSE(registry.KeyExists(kHkcr, "K\\A"));
     EXPECT_FALSE(registry.KeyExists(kHkcr, "K\\B\\B1"));
     EXPECT_TRUE(registry.KeyExists(kHkcr, "K\\B"));
     EXPECT_FALSE(registry.KeyExists(kHkcr, "K\\C"));
     EXPECT_TRUE(registry.KeyExists(kHkcr, "K"));
-    EXPECT_LE(hooked.Calls(Op::EnumKey), 10);
+    EXPECT_LE(faulty.Calls(Op::EnumKey), 10);
     ExpectNoMessages();  // a failed delete shows nothing
     ExpectNoLeaks();
 }
 
 TEST_F(Delete, ASubkeyThatDoesNotOpenIsStillDeleted) {
     registry.CreateKey(kHkcr, "K\\Locked");
-    registry.FailOpen(kHkcr, "K\\Locked", platform::kErrorAccessDenied);
+    faulty.FailOpen(kHkcr, "K\\Locked", platform::kErrorAccessDenied);
     EXPECT_TRUE(reg.RegDeleteTree(kHkcr, "K", ""));
     EXPECT_FALSE(registry.KeyExists(kHkcr, "K"));
     ASSERT_EQ(ui.messages.size(), 1u);  // the open's report
@@ -217,11 +217,11 @@ TEST_F(Delete, ASubkeyThatDoesNotOpenIsStillDeleted) {
 
 TEST_F(Delete, AnUnexpectedFailureEndsItAndClosesWhatItOpened) {
     BuildThreeByTwo();
-    hooked.ThrowOnCall(Op::Delete, 3);
+    faulty.ThrowOnCall(Op::Delete, 3);
     EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", ""));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0], OutOfMemoryReport("Delete - error #"));
-    EXPECT_EQ(hooked.deleted.size(), 2u);
+    EXPECT_EQ(faulty.deleted.size(), 2u);
     EXPECT_TRUE(registry.KeyExists(kHkcr, "K\\A"));
     ExpectNoLeaks();
 }
@@ -287,7 +287,7 @@ TEST_F(Find, TheSearchStopsAfterAMatchAndRestoresPositions) {
     // {L} at 0 (1.0); 1.0 at 0 (0); 0 at 0 (win32, the match); 0 reads on at 1 (end);
     // 1.0 goes on at 1 (1) and stops; {L} goes on at 1 (2.0) and stops.
     const std::vector<DWORD> reads = {0, 0, 0, 1, 1, 1};
-    EXPECT_EQ(hooked.enumKeyIndexes, reads);
+    EXPECT_EQ(faulty.enumKeyIndexes, reads);
     EXPECT_EQ(ui.doEventsCalls, 3);
     ExpectNoLeaks();
 }
@@ -375,7 +375,7 @@ TEST_F(Links, AreNeverEnteredExportedDeletedOrFollowed) {
     EXPECT_FALSE(reg.RegDeleteTree(kHkcr, "K", "Self"));
     EXPECT_TRUE(registry.KeyExists(kHkcr, "K\\Self"));
     // Windows opens a link's target unless asked for the link itself.
-    for (const DWORD options : hooked.openOptions) {
+    for (const DWORD options : faulty.openOptions) {
         EXPECT_EQ(options, platform::kRegOptionOpenLink);
     }
     ExpectNoMessages();
@@ -464,7 +464,7 @@ TEST_F(LayerTest, ATreeTenThousandLevelsDeepIsExportedFoundAndDeleted) {
 
     EXPECT_TRUE(reg.RegDeleteTree(kHkcr, "Deep", ""));
     EXPECT_FALSE(registry.KeyExists(kHkcr, "Deep"));
-    EXPECT_EQ(hooked.deleted.size(), static_cast<std::size_t>(kDepth + 1));
+    EXPECT_EQ(faulty.deleted.size(), static_cast<std::size_t>(kDepth + 1));
     ExpectNoMessages();
     ExpectNoLeaks();
 }

@@ -7,7 +7,7 @@
 namespace cleaner::testing {
 namespace {
 
-using Op = HookedRegistry::Op;
+using Op = testsupport::FaultyRegistry::Op;
 
 TEST(FailureTexts, NumbersCarryABlankInTheSignPosition) {
     EXPECT_EQ(NumberText(5), " 5");
@@ -77,7 +77,7 @@ TEST_F(Wrappers, OpenOfAMissingKeyIsSilentAndLeavesTheHandle) {
 }
 
 TEST_F(Wrappers, RefusedOpenReportsPathCodeAndSystemText) {
-    registry.FailOpen(kHkcr, "CLSID\\{K}", platform::kErrorAccessDenied);
+    faulty.FailOpen(kHkcr, "CLSID\\{K}", platform::kErrorAccessDenied);
     HKEY handle = 0;
     EXPECT_FALSE(reg.RegOpen(kHkcr, "CLSID", "{K}", handle));
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -92,7 +92,7 @@ TEST_F(Wrappers, OpenBelowAnInvalidHandleReportsCodeSix) {
 }
 
 TEST_F(Wrappers, ReportWithoutSystemTextKeepsItsLayout) {
-    registry.FailOpen(kHkcr, "CLSID\\{K}", 4242);  // a code with no system text
+    faulty.FailOpen(kHkcr, "CLSID\\{K}", 4242);  // a code with no system text
     HKEY handle = 0;
     EXPECT_FALSE(reg.RegOpen(kHkcr, "CLSID\\{K}", "", handle));
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -142,16 +142,16 @@ TEST_F(Wrappers, DataOf255BytesIsReadAnd256AreNot) {
 
 TEST_F(Wrappers, UnexpectedFailuresAreReportedUnderEachWrappersLabel) {
     HKEY handle = 0;
-    hooked.ThrowOnCall(Op::Open);
+    faulty.ThrowOnCall(Op::Open);
     EXPECT_FALSE(reg.RegOpen(kHkcr, "CLSID", "", handle));
 
     handle = Open(kHkcr, "CLSID\\{K}");
     std::string data = "old";
-    hooked.ThrowOnCall(Op::Query);
+    faulty.ThrowOnCall(Op::Query);
     EXPECT_FALSE(reg.RegGet(handle, "", data));
     EXPECT_EQ(data, "");
 
-    hooked.ThrowOnCall(Op::Close);
+    faulty.ThrowOnCall(Op::Close);
     EXPECT_FALSE(reg.RegClose(handle));
     EXPECT_TRUE(reg.RegClose(handle));
 

@@ -4,7 +4,7 @@
 // node is missing or made of links.
 #include "tests/cleaner/search/search_fixture.h"
 
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -5,7 +5,7 @@
 #include "cleaner/search/modFennick.h"
 #include "platform/files/durable_files.h"
 #include "platform/registry/memory_registry.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/cleaner/search/removal_fakes.h"
 #include "tests/support/wine.h"
 
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -219,7 +220,15 @@ TEST_F(RemovalCrashTest, AKilledRemovalLeavesLoadableFilesAndABackupOfEveryKeyGo
 
     // Half of the kills come at any moment of the removal, half while one of the saves runs,
     // which is where a torn file would come from.
-    std::mt19937 random(std::random_device{}());
+    // The moments come from a seed that is printed, and SORVEL_CRASH_SEED sets it, so that a
+    // failing run's kills can be tried again at the same points of the removal.
+    const char* given = std::getenv("SORVEL_CRASH_SEED");
+    const unsigned seed = given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                                : std::random_device{}();
+    std::printf("random seed %u (SORVEL_CRASH_SEED=%u runs these kills again)\n", seed, seed);
+    std::fflush(stdout);
+    SCOPED_TRACE("random seed " + std::to_string(seed));
+    std::mt19937 random(seed);
     const auto Us = [](Clock::duration d) {
         return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
     };

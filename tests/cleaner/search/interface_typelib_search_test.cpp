@@ -89,7 +89,7 @@ TEST_F(InterfaceSearch, WithoutAnInterfaceBranchNothingIsAppended) {
 TEST_F(InterfaceSearch, AnInterfaceThatCannotBeOpenedHasNoTypeLib) {
     Interface("{I1}", T1);
     Interface("{I2}", T1);
-    registry.FailOpen(platform::kHkeyClassesRoot, "Interface\\{I1}",
+    faulty.FailOpen(platform::kHkeyClassesRoot, "Interface\\{I1}",
                       platform::kErrorAccessDenied);
     FoundClass("{C1}", T1);
     fennick.SearchInterfaces();
@@ -114,7 +114,7 @@ TEST_F(TypeLibSearch, EachRecordCarryingARegisteredTypeLibAppendsIt) {
 
 TEST_F(TypeLibSearch, ALibraryThatRefusesToOpenIsReportedForEachRecordAndNotAppended) {
     Key("TypeLib\\" T5 "\\1.0");
-    registry.FailOpen(platform::kHkeyClassesRoot, "TYPELIB\\" T5, platform::kErrorAccessDenied);
+    faulty.FailOpen(platform::kHkeyClassesRoot, "TYPELIB\\" T5, platform::kErrorAccessDenied);
     FoundClass("{C1}", T5);
     FoundClass("{C2}", T5);
     fennick.SearchTypeLibs();

@@ -1,6 +1,6 @@
 // Stand-ins for what the removal drivers use: backup files held in memory that can be made to
-// fail, a registry that logs its deletes next to the file's writes (to check which came first),
-// and a window that records what it was told.
+// fail and that log their writes (beside the registry's deletes, to check which came first), and
+// a window that records what it was told.
 #pragma once
 
 #include "cleaner/search/modFennick.h"
@@ -105,20 +105,6 @@ private:
         std::string path_;
     };
 
-    EventLog& log_;
-};
-
-// The in-memory registry, with every RegDeleteKeyA call that succeeds logged by its path.
-class LoggingRegistry : public platform::MemoryRegistry {
-public:
-    explicit LoggingRegistry(EventLog& log) : log_(log) {}
-    platform::LONG RegDeleteKeyA(platform::HKEY key, const char* subKey) override {
-        const platform::LONG rc = MemoryRegistry::RegDeleteKeyA(key, subKey);
-        if (rc == platform::kErrorSuccess) log_.push_back("delete " + std::string(subKey));
-        return rc;
-    }
-
-private:
     EventLog& log_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
+#include "tests/support/faulty_registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -34,6 +35,7 @@ protected:
     RemovalTest() {
         fennick.UseBackupFiles(files);
         fennick.UseRegistryCommit(&commit);
+        faulty.onDeleted = [this](const std::string& subKey) { log.push_back("delete " + subKey); };
     }
 
     void AddClassKey(const std::string& path, const std::string& value) {
@@ -50,11 +52,12 @@ protected:
     }
 
     EventLog log;
-    LoggingRegistry registry{log};
+    platform::MemoryRegistry registry;
+    testsupport::FaultyRegistry faulty{registry};
     FakeFiles files{log};
     RecordingView view;
     CountingCommit commit;
-    cleaner::modRegFuncs reg{registry, view};
+    cleaner::modRegFuncs reg{faulty, view};
     cleaner::modFennick fennick{reg, view};
 };
 
@@ -263,7 +266,7 @@ TEST_F(RemovalTest, AKeyThatRefusesDeletionIsBackedUpOnceAndTheRunGoesOn) {
     AddClassKey("CLSID\\{A}", "a");
     AddClassKey("CLSID\\{A}\\Locked", "locked");
     AddClassKey("CLSID\\{B}", "b");
-    registry.FailDelete(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Locked",
+    faulty.FailDelete(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Locked",
                         platform::kErrorAccessDenied);
     fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""}};
 
@@ -281,7 +284,7 @@ TEST_F(RemovalTest, AKeyThatCannotBeReadWhollyIsKept) {
     AddClassKey("CLSID\\{A}", "a");
     AddClassKey("CLSID\\{A}\\Secret", "s");
     AddClassKey("CLSID\\{B}", "b");
-    registry.FailOpen(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Secret",
+    faulty.FailOpen(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{A}\\Secret",
                       platform::kErrorAccessDenied);
     fennick.FoundKeys = {{"CLSID\\", "", "{A}", ""}, {"CLSID\\", "", "{B}", ""}};
 
@@ -493,7 +496,7 @@ TEST_F(RemoveSuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole
 }
 
 TEST_F(RemoveSuiteKeysTest, AHiveWhoseRootDoesNotOpenIsLeftAlone) {
-    registry.FailOpen(kHkeyCurrentUser, "", platform::kErrorAccessDenied);
+    faulty.FailOpen(kHkeyCurrentUser, "", platform::kErrorAccessDenied);
 
     fennick.RemoveSuiteKeys("My App");
 

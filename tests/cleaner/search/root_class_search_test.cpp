@@ -124,7 +124,7 @@ TEST_P(ClassIdSearchBothPasses, AClassThatCannotBeOpenedIsSkipped) {
     Class("{01}", "acme one");
     Class("{02}", "acme two");
     Class("{03}", "acme three");
-    registry.FailOpen(platform::kHkeyClassesRoot, "CLSID\\{02}", platform::kErrorAccessDenied);
+    faulty.FailOpen(platform::kHkeyClassesRoot, "CLSID\\{02}", platform::kErrorAccessDenied);
     EXPECT_EQ(Search("acme"), (Lines{"CLSID\\||{01}|", "CLSID\\||{03}|"}));
 }
 
@@ -176,7 +176,7 @@ TEST_F(ClassIdSearch, WithoutAClsidBranchNoKeywordFindsAnything) {
 
 TEST_F(ClassIdSearch, AClsidBranchThatRefusesToOpenIsReportedOnceAndFindsNothing) {
     Class("{01}", "acme");
-    registry.FailOpen(platform::kHkeyClassesRoot, "CLSID", platform::kErrorAccessDenied);
+    faulty.FailOpen(platform::kHkeyClassesRoot, "CLSID", platform::kErrorAccessDenied);
     UseKeywords({"acme", "acme"});
     fennick.SearchClassIds();
     EXPECT_TRUE(Found().empty());
@@ -186,7 +186,7 @@ TEST_F(ClassIdSearch, AClsidBranchThatRefusesToOpenIsReportedOnceAndFindsNothing
 TEST_F(ClassIdSearch, ReadsATypeLibOnlyForClassesThatMatched) {
     Class("{01}", "acme");
     Class("{02}", "other");
-    registry.FailOpen(platform::kHkeyClassesRoot, "CLSID\\{02}\\TypeLib",
+    faulty.FailOpen(platform::kHkeyClassesRoot, "CLSID\\{02}\\TypeLib",
                       platform::kErrorAccessDenied);
     UseKeywords({"acme", "acme"});
     fennick.SearchClassIds();

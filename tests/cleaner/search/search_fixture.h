@@ -1,10 +1,11 @@
-// A small HKEY_CLASSES_ROOT in memory, the registry layer over it, a recording view, and the
+// A small HKEY_CLASSES_ROOT in memory, the registry layer over it (through the fault injector), a recording view, and the
 // module under test.
 #pragma once
 
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
 #include "platform/registry/memory_registry.h"
+#include "tests/support/faulty_registry.h"
 #include "tests/cleaner/search/fake_view.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,9 @@ namespace cleaner::testing {
 class SearchTest : public ::testing::Test {
 protected:
     platform::MemoryRegistry registry;
+    testsupport::FaultyRegistry faulty{registry};
     FakeView view;
-    modRegFuncs reg{registry, view};
+    modRegFuncs reg{faulty, view};
     modFennick fennick{reg, view};
 
     void Key(const std::string& path) { registry.CreateKey(platform::kHkeyClassesRoot, path); }

@@ -6,7 +6,7 @@
 // registrations around them (and its link keys) must add nothing.
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/search/modFennick.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/cleaner/search/fake_view.h"
 #include "tests/support/wine.h"
 

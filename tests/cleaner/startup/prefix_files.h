@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/registry/memory_registry.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include <cstdlib>
 #include <filesystem>

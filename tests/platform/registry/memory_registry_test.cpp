@@ -3,6 +3,7 @@
 #include "platform/registry/memory_registry.h"
 
 #include "platform/registry/registry_tree.h"
+#include "tests/support/faulty_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -238,29 +239,32 @@ TEST_F(MemoryRegistryTest, DeletesOnlyKeysWithoutSubkeys) {
     EXPECT_EQ(reg.OpenHandleCount(), 0u);
 }
 
+// The tests' fault injector, over this registry: a fault names a key, whichever way it is reached.
 TEST_F(MemoryRegistryTest, InjectedFaultsHitTheNamedKeyThroughEveryPath) {
+    testsupport::FaultyRegistry faulty{reg};
     reg.CreateKey(kHkeyClassesRoot, "CLSID\\{A}\\InprocServer32");
     reg.CreateKey(kHkeyClassesRoot, "CLSID\\{B}");
-    reg.FailOpen(kHkeyClassesRoot, "CLSID\\{a}", kErrorAccessDenied);
-    reg.FailDelete(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{B}", kErrorAccessDenied);
-    reg.FailEnumKey(kHkeyClassesRoot, "clsid", 1, 1009);
+    faulty.FailOpen(kHkeyClassesRoot, "CLSID\\{a}", kErrorAccessDenied);
+    faulty.FailDelete(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{B}", kErrorAccessDenied);
+    faulty.FailEnumKey(kHkeyClassesRoot, "clsid", 1, 1009);
     HKEY key = 0;
-    EXPECT_EQ(reg.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\Classes\\CLSID\\{A}", 0, 0x3F, &key), kErrorAccessDenied);
-    HKEY clsid = Open(kHkeyClassesRoot, "CLSID");
-    EXPECT_EQ(reg.RegOpenKeyExA(clsid, "{A}", 0, 0x3F, &key), kErrorAccessDenied);
-    EXPECT_EQ(reg.RegOpenKeyExA(clsid, "{A}\\InprocServer32", 0, 0x3F, &key), kErrorSuccess);
-    reg.RegCloseKey(key);
-    EXPECT_EQ(reg.RegDeleteKeyA(clsid, "{B}"), kErrorAccessDenied);
+    EXPECT_EQ(faulty.RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\Classes\\CLSID\\{A}", 0, 0x3F, &key), kErrorAccessDenied);
+    HKEY clsid = 0;
+    ASSERT_EQ(faulty.RegOpenKeyExA(kHkeyClassesRoot, "CLSID", 0, 0x3F, &clsid), kErrorSuccess);
+    EXPECT_EQ(faulty.RegOpenKeyExA(clsid, "{A}", 0, 0x3F, &key), kErrorAccessDenied);
+    EXPECT_EQ(faulty.RegOpenKeyExA(clsid, "{A}\\InprocServer32", 0, 0x3F, &key), kErrorSuccess);
+    faulty.RegCloseKey(key);
+    EXPECT_EQ(faulty.RegDeleteKeyA(clsid, "{B}"), kErrorAccessDenied);
     char name[64];
     DWORD size = sizeof name;
-    EXPECT_EQ(reg.RegEnumKeyExA(clsid, 0, name, &size, nullptr, nullptr, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(faulty.RegEnumKeyExA(clsid, 0, name, &size, nullptr, nullptr, nullptr, nullptr), kErrorSuccess);
     size = sizeof name;
-    EXPECT_EQ(reg.RegEnumKeyExA(clsid, 1, name, &size, nullptr, nullptr, nullptr, nullptr), 1009);
-    reg.ClearFaults();
-    EXPECT_EQ(reg.RegDeleteKeyA(clsid, "{B}"), kErrorSuccess);
-    EXPECT_EQ(reg.RegOpenKeyExA(clsid, "{A}", 0, 0x3F, &key), kErrorSuccess);
-    reg.RegCloseKey(key);
-    reg.RegCloseKey(clsid);
+    EXPECT_EQ(faulty.RegEnumKeyExA(clsid, 1, name, &size, nullptr, nullptr, nullptr, nullptr), 1009);
+    faulty.ClearFaults();
+    EXPECT_EQ(faulty.RegDeleteKeyA(clsid, "{B}"), kErrorSuccess);
+    EXPECT_EQ(faulty.RegOpenKeyExA(clsid, "{A}", 0, 0x3F, &key), kErrorSuccess);
+    faulty.RegCloseKey(key);
+    faulty.RegCloseKey(clsid);
 }
 
 TEST_F(MemoryRegistryTest, FormatsWindowsTextsForItsCodes) {

@@ -3,6 +3,7 @@
 // view, link keys, and what the narrow functions cannot give out. Scratch keys are made with
 // advapi32's own wide functions and removed afterwards.
 #include "platform/win32/win32_registry.h"
+#include "tests/support/faulty_registry.h"
 
 #include <windows.h>
 
@@ -197,6 +198,24 @@ TEST_F(ForwarderTest, TellsWhatTheNarrowFunctionsCannotGiveOut) {
     EXPECT_EQ(loss(text), platform::kNarrowTextInexact);
     EXPECT_EQ(loss(odd), platform::kNarrowTextInexact);
     EXPECT_EQ(registry.QueryNarrowLoss(platform::kHkeyCurrentUser, nullptr), 87);
+}
+
+// The tests' fault injector over advapi32: a fault named by its path hits the key reached
+// through a handle of its parent, and the key is untouched until the fault is cleared.
+TEST_F(ForwarderTest, TheFaultInjectorNamesKeysOverAdvapi32) {
+    MakeKey(HKEY_CURRENT_USER, kScratch + L"\\Locked");
+    testsupport::FaultyRegistry faulty(registry);
+    faulty.FailOpen(platform::kHkeyCurrentUser, kScratchNarrow + "\\LOCKED", 5);
+    faulty.FailDelete(platform::kHkeyCurrentUser, kScratchNarrow + "\\locked", 5);
+    Key scratch = 0, locked = 0;
+    ASSERT_EQ(faulty.RegOpenKeyExA(platform::kHkeyCurrentUser, kScratchNarrow.c_str(), 0, 0x3F, &scratch), 0);
+    EXPECT_EQ(faulty.RegOpenKeyExA(scratch, "Locked", 0, 0x3F, &locked), 5);
+    EXPECT_EQ(faulty.RegDeleteKeyA(scratch, "Locked"), 5);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kScratch + L"\\Locked", 0));
+    faulty.ClearFaults();
+    EXPECT_EQ(faulty.RegDeleteKeyA(scratch, "Locked"), 0);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratch + L"\\Locked", 0));
+    EXPECT_EQ(faulty.RegCloseKey(scratch), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/registry/wine_server.h"
+#include "platform/wine/wine_server.h"
 
 #include <dirent.h>
 #include <fcntl.h>

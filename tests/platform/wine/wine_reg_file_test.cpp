@@ -1,5 +1,5 @@
-// Wine's registry file syntax: what the loader accepts and refuses, and the exact text the
-// writer produces (the forms below are the ones Wine 8 writes).
+// Wine's registry files: what the loader accepts and refuses, and the exact text the writer
+// produces.
 #include "platform/registry/memory_registry.h"
 #include "platform/registry/text.h"
 #include "store_test_util.h"
@@ -11,91 +11,12 @@
 
 namespace {
 
-using platform::detail::AppendEscaped;
-using platform::detail::AppendValueLine;
 using platform::detail::FileProblem;
 using platform::detail::Hive;
 using platform::detail::Tree;
-using platform::detail::Value;
 
 const std::string kHeader =
     "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
-
-std::string Escaped(std::u16string_view units, std::string_view extra = "\"") {
-    std::string out;
-    AppendEscaped(out, units, extra);
-    return out;
-}
-
-std::string Utf16Bytes(std::u16string_view units, bool terminate = true) {
-    std::string out;
-    for (char16_t u : units) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    }
-    if (terminate) out.append(2, '\0');
-    return out;
-}
-
-std::string Line(const Value& value) {
-    std::string out;
-    AppendValueLine(out, value);
-    return out;
-}
-
-TEST(WineRegFileWriter, EscapesTextAsWineDoes) {
-    // Control characters: C escapes, else the shortest octal unless a digit 0-7 follows.
-    const std::u16string ctl = u"A\tB\nC\rD\x01" u"5\x01x\x1b\a\b\v\f\x7f\x1f" u"8";
-    EXPECT_EQ(Escaped(ctl), "A\\tB\\nC\\rD\\0015\\1x\\e\\a\\b\\v\\f\x7f\\378");
-    // Non-ASCII: the shortest hex unless an ASCII hex digit follows; surrogates one by one.
-    EXPECT_EQ(Escaped(u"\u00e9a\u00e9z\u20ac"), "\\x00e9a\\xe9z\\x20ac");
-    EXPECT_EQ(Escaped(u"\U0001F30E"), "\\xd83c\\xdf0e");
-    EXPECT_EQ(Escaped(u"q\"b\\s[x]"), "q\\\"b\\\\s[x]");
-    EXPECT_EQ(Escaped(u"Key[br]ack\"", "[]"), "Key\\[br\\]ack\"");
-    EXPECT_EQ(Escaped(u"\0", "\""), "");  // an empty view writes nothing
-    EXPECT_EQ(Escaped(std::u16string(1, u'\0') + u"7"), "\\0007");
-}
-
-TEST(WineRegFileWriter, WritesEachValueTypeInItsForm) {
-    EXPECT_EQ(Line({u"", platform::kRegSz, Utf16Bytes(u"default")}), "@=\"default\"\n");
-    EXPECT_EQ(Line({u"e", platform::kRegSz, Utf16Bytes(u"")}), "\"e\"=\"\"\n");
-    EXPECT_EQ(Line({u"x", platform::kRegExpandSz, Utf16Bytes(u"%PATH%")}), "\"x\"=str(2):\"%PATH%\"\n");
-    EXPECT_EQ(Line({u"m", platform::kRegMultiSz, Utf16Bytes(std::u16string(u"a\0b\0", 4))}),
-              "\"m\"=str(7):\"a\\0b\\0\"\n");
-    EXPECT_EQ(Line({u"d", platform::kRegDword, std::string("\xcd\xab\0\0", 4)}), "\"d\"=dword:0000abcd\n");
-    EXPECT_EQ(Line({u"b", platform::kRegBinary, ""}), "\"b\"=hex:\n");
-    EXPECT_EQ(Line({u"n", platform::kRegNone, ""}), "\"n\"=hex(0):\n");
-    EXPECT_EQ(Line({u"q", platform::kRegQword, std::string("\1\2\3\4\5\6\7\x08", 8)}),
-              "\"q\"=hex(b):01,02,03,04,05,06,07,08\n");
-    EXPECT_EQ(Line({u"p", 0xffff0012u, "\x01"}), "\"p\"=hex(ffff0012):01\n");
-    // Strings that are not properly terminated, and dwords of the wrong size, are raw hex.
-    EXPECT_EQ(Line({u"odd", platform::kRegSz, std::string("A\0\0\0\0", 5)}), "\"odd\"=hex(1):41,00,00,00,00\n");
-    EXPECT_EQ(Line({u"z", platform::kRegSz, ""}), "\"z\"=hex(1):\n");
-    EXPECT_EQ(Line({u"m", platform::kRegMultiSz, Utf16Bytes(u"ab", false)}), "\"m\"=hex(7):61,00,62,00\n");
-    EXPECT_EQ(Line({u"s", platform::kRegDword, "\x01\x02"}), "\"s\"=hex(4):01,02\n");
-}
-
-TEST(WineRegFileWriter, WrapsHexDataAfterColumn76) {
-    const std::string line = Line({u"long", platform::kRegBinary, std::string(300, '\x5a')});
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < line.size();) {
-        const std::size_t end = line.find('\n', start);
-        lines.push_back(line.substr(start, end - start));
-        start = end + 1;
-    }
-    ASSERT_GT(lines.size(), 3u);
-    EXPECT_EQ(lines[0].rfind("\"long\"=hex:5a,", 0), 0u);
-    EXPECT_EQ(lines[0].size(), 78u);  // 11 characters of name and tag, 22 bytes, the backslash
-    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].size(), 78u) << i;  // two spaces, 25 bytes, the backslash
-        EXPECT_EQ(lines[i].substr(0, 4), "  5a");
-        EXPECT_EQ(lines[i].back(), '\\');
-    }
-    EXPECT_NE(lines.back().back(), '\\');
-    // A name longer than the line leaves one byte on the first line.
-    const std::string named = Line({std::u16string(80, u'N'), platform::kRegBinary, "\x01\x02\x03"});
-    EXPECT_EQ(named, "\"" + std::string(80, 'N') + "\"=hex:01,\\\n  02,03\n");
-}
 
 // Loads a hive into a MemoryRegistry so that it can be read through the Win32 calls.
 class LoadedRegistry : public ::testing::Test {
@@ -117,16 +38,19 @@ protected:
 
     std::vector<std::string> Subkeys(const char* path) {
         platform::HKEY key = 0;
-        std::vector<std::string> names;
         if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, path, 0, 0x3F, &key) != 0) return {"<no key>"};
-        char name[256];
-        for (platform::DWORD i = 0;; ++i) {
-            platform::DWORD size = sizeof name;
-            if (reg.RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
-            names.emplace_back(name);
-        }
+        std::vector<std::string> names = storetest::SubkeyNames(reg, key);
         reg.RegCloseKey(key);
         return names;
+    }
+
+    // The last write time of the machine hive's subkey at index.
+    std::uint64_t TopKeyTime(platform::DWORD index) {
+        std::uint64_t time = 0;
+        char name[16];
+        platform::DWORD size = sizeof name;
+        EXPECT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, index, name, &size, nullptr, nullptr, nullptr, &time), 0);
+        return time;
     }
 
     platform::MemoryRegistry reg;
@@ -163,11 +87,7 @@ TEST_F(LoadedRegistry, ReadsEveryValueForm) {
     EXPECT_EQ(type, platform::kRegQword);
     EXPECT_EQ(Query("A", "utf8"), std::string("\xe9", 2));
     EXPECT_EQ(Query("A", "euro"), std::string("\x80", 2));
-    std::uint64_t time = 0;
-    char name[8];
-    platform::DWORD size = sizeof name;
-    ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 0, name, &size, nullptr, nullptr, nullptr, &time), 0);
-    EXPECT_EQ(time, 0x1d9f0b1c2d3e4f5ull);  // #time wins over the seconds
+    EXPECT_EQ(TopKeyTime(0), 0x1d9f0b1c2d3e4f5ull);  // #time wins over the seconds
 }
 
 TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
@@ -183,14 +103,9 @@ TEST_F(LoadedRegistry, BuildsImplicitKeysMergesDuplicatesAndAcceptsCrLf) {
     EXPECT_EQ(Query("Dup", "a"), std::string("second", 7));
     EXPECT_EQ(Query("Dup", "c"), std::string("c", 2));
     // An implicit key takes the time of its first descendant.
-    std::uint64_t time = 0;
-    char name[16];
-    platform::DWORD size = sizeof name;
-    ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 2, name, &size, nullptr, nullptr, nullptr, &time), 0);
-    EXPECT_EQ(time, 1700000000ull * 10000000ull + 116444736000000000ull);
-    char cls[16];
-    platform::DWORD classSize = sizeof cls;
-    size = sizeof name;
+    EXPECT_EQ(TopKeyTime(2), 1700000000ull * 10000000ull + 116444736000000000ull);
+    char name[16], cls[16];
+    platform::DWORD size = sizeof name, classSize = sizeof cls;
     ASSERT_EQ(reg.RegEnumKeyExA(platform::kHkeyLocalMachine, 1, name, &size, nullptr, cls, &classSize, nullptr), 0);
     EXPECT_STREQ(cls, "Cl\"s");
 }

@@ -1,11 +1,11 @@
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 
 #include "platform/files/file_version.h"
 #include "platform/files/posix_file.h"
 #include "platform/files/replacement_file.h"
 #include "platform/registry/registry_tree.h"
-#include "platform/registry/wine_reg_file.h"
-#include "platform/registry/wine_server.h"
+#include "platform/wine/wine_reg_file.h"
+#include "platform/wine/wine_server.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,7 +1,7 @@
 // The store's handling of a prefix on disc: what it refuses (and that it then writes nothing),
 // and how it saves.
 #include "platform/files/replacement_file.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/support/wine.h"
 
 #include <gtest/gtest.h>

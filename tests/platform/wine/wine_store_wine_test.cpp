@@ -1,6 +1,6 @@
 // The store against the real Wine: it reads what Wine writes, writes what Wine would write, and
 // Wine reads the result as it reads its own files.
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "store_test_util.h"
 #include "tests/support/wine.h"
 
@@ -110,13 +110,7 @@ std::string WithoutTimes(const std::string& block) {
 void DeleteTree(platform::RegistryApi& reg, platform::HKEY root, const std::string& path) {
     platform::HKEY key = 0;
     ASSERT_EQ(reg.RegOpenKeyExA(root, path.c_str(), 0, 0x3F, &key), 0) << path;
-    std::vector<std::string> children;
-    char name[256];
-    for (platform::DWORD i = 0;; ++i) {
-        platform::DWORD size = sizeof name;
-        if (reg.RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
-        children.emplace_back(name);
-    }
+    const std::vector<std::string> children = storetest::SubkeyNames(reg, key);
     reg.RegCloseKey(key);
     for (const std::string& child : children) DeleteTree(reg, root, path + "\\" + child);
     ASSERT_EQ(reg.RegDeleteKeyA(root, path.c_str()), 0) << path;

@@ -2,9 +2,10 @@
 #pragma once
 
 #include "platform/registry/registry_tree.h"
-#include "platform/registry/wine_reg_file.h"
+#include "platform/wine/wine_reg_file.h"
 
 #include <string>
+#include <vector>
 
 namespace storetest {
 
@@ -39,6 +40,18 @@ inline void RewriteAll(platform::detail::Tree& tree, platform::detail::Hive hive
         tree.Change(*key);
         for (auto* sub : key->Subkeys()) pending.push_back(sub);
     }
+}
+
+// The names of the key's subkeys, as the narrow enumeration gives them.
+inline std::vector<std::string> SubkeyNames(platform::RegistryApi& reg, platform::HKEY key) {
+    std::vector<std::string> names;
+    char name[256];
+    for (platform::DWORD i = 0;; ++i) {
+        platform::DWORD size = sizeof name;
+        if (reg.RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
+        names.emplace_back(name);
+    }
+    return names;
 }
 
 }  // namespace storetest
