@@ -1,5 +1,6 @@
 #include "loopback_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -134,6 +135,17 @@ void LoopbackServer::AcceptLoop() {
             close(fd);
             continue;
         }
+        // A long run of tests makes thousands of connections: the threads that served them are
+        // joined as they finish, or their stacks would use up the process's mappings.
+        for (const std::thread::id done : finished_) {
+            const auto worker = std::find_if(workers_.begin(), workers_.end(),
+                                             [done](const std::thread& t) { return t.get_id() == done; });
+            if (worker != workers_.end()) {
+                worker->join();
+                workers_.erase(worker);
+            }
+        }
+        finished_.clear();
         openFds_.insert(fd);
         workers_.emplace_back([this, fd] { Serve(fd); });
     }
@@ -150,6 +162,7 @@ void LoopbackServer::Serve(int fd) {
     std::lock_guard lock(mutex_);
     openFds_.erase(fd);
     close(fd);
+    finished_.push_back(std::this_thread::get_id());
 }
 
 }  // namespace fetchel_test

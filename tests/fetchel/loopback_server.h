@@ -80,6 +80,7 @@ private:
     std::condition_variable stopped_;
     std::set<int> openFds_;
     std::vector<std::thread> workers_;
+    std::vector<std::thread::id> finished_;  // workers that are done, joined by the next accept
     std::thread acceptor_;
 };
 

@@ -1,8 +1,9 @@
-// fetchel.dll under Wine, called by a Windows program through LoadLibraryA and GetProcAddress:
-// the shared table of download cases against the loopback server (the x86_64 DLL in a 64-bit
-// Windows, the i686 one in a 32-bit Windows), and taFindCacheEntry against Wine's own
-// FindFirst/FindNextUrlCacheEntryA walk of the same prefix. All calls of a DLL run in one start of
-// the program, with the prefix's Wine server held for the suite.
+// fetchel.dll under Wine, called by a Windows program through LoadLibraryA and GetProcAddress
+// (the i686 one a 32-bit __stdcall caller): the shared table of download cases against the
+// loopback server, and taFindCacheEntry against Wine's own FindFirst/FindNextUrlCacheEntryA walk
+// of the same prefix, by a walker of the prefix's own kind. Three Windows: the x86_64 DLL in a
+// 64-bit one, the i686 DLL there through WOW64, and the i686 DLL in a 32-bit one. All calls of a
+// DLL run in one start of the program, with the prefix's Wine server held for the suite.
 #include "tests/fetchel/download_cases.h"
 #include "tests/fetchel/loopback_server.h"
 #include "tests/support/wine.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -26,8 +28,6 @@ using fetchel_test::Request;
 using testsupport::Quote;
 
 namespace {
-
-constexpr const char* kWine64 = "/usr/lib/wine/wine64";
 
 // The Windows name of a Linux path, through Wine's drive Z:.
 std::string WindowsPath(std::string path) {
@@ -83,13 +83,20 @@ private:
     std::string prefix_, loader_;
 };
 
+// A DLL, its caller and the prefix it runs in; the walk is Wine's own of that prefix's cache.
+struct Target {
+    const char* name;
+    const char* caller;
+    const char* dll;
+    std::size_t prefix;  // 0: the 64-bit Windows, 1: the 32-bit one
+    std::vector<Call> calls;
+};
+
 class FetchelDllTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         for (const char* dll : {FETCHEL_DLL, FETCHEL_DLL_I686})
             ASSERT_TRUE(fs::exists(dll)) << dll << " is missing: run bash scripts/build-windows.sh";
-        prefix_ = std::make_unique<testsupport::WinePrefix>();
-        prefix32_ = std::make_unique<testsupport::WinePrefix>(testsupport::WindowsKind::Win32);
         server_ = std::make_unique<LoopbackServer>([](Connection& c, const Request& r) {
             if (r.target.starts_with("/Docs/") || r.target.starts_with("/Setup/") ||
                 r.target.starts_with("/missing/") || r.target.starts_with("/huge/")) {
@@ -99,39 +106,49 @@ protected:
             }
         });
         folder_ = testsupport::MakeTempDir("fetchel-dll");
-        wine_ = std::make_unique<WineSession>(prefix_->Path(), kWine64);
-        FillAndWalkWinesCache();
-        calls_ = RunCalls(*wine_, FETCHEL_DLL_CALLER_EXE, FETCHEL_DLL, folder_ + "/x86_64", true);
-        const WineSession wine32(prefix32_->Path(), "/usr/lib/wine/wine");
-        calls32_ = RunCalls(wine32, FETCHEL_DLL_CALLER32_EXE, FETCHEL_DLL_I686, folder_ + "/i686", false);
+        const testsupport::WindowsKind kinds[] = {testsupport::WindowsKind::Win64, testsupport::WindowsKind::Win32};
+        const char* walkers[] = {FETCHEL_CACHEWALK_EXE, FETCHEL_CACHEWALK32_EXE};
+        // The two Windows side by side: most rows wait for a time bound, not for the processor.
+        const auto runIn = [&](std::size_t p) {
+            prefixes_[p] = std::make_unique<testsupport::WinePrefix>(kinds[p]);
+            const WineSession wine(prefixes_[p]->Path(), testsupport::WineLoader(prefixes_[p]->Path()));
+            walks_[p] = FillAndWalkWinesCache(wine, walkers[p], folder_ + "/walk" + std::to_string(p) + ".txt");
+            for (Target& target : targets_) {
+                if (target.prefix != p) continue;
+                const std::string root = folder_ + "/" + target.name;
+                target.calls = RunCalls(wine, target.caller, target.dll, root);
+            }
+        };
+        std::thread win32([&] { runIn(1); });
+        runIn(0);
+        win32.join();
     }
 
     static void TearDownTestSuite() {
-        wine_.reset();
         server_.reset();
-        prefix_.reset();
-        prefix32_.reset();
+        for (auto& prefix : prefixes_) prefix.reset();
         if (!folder_.empty()) testsupport::RemoveTree(folder_);
     }
 
-    static void FillAndWalkWinesCache() {
+    static std::vector<std::string> FillAndWalkWinesCache(const WineSession& wine, const char* walker,
+                                                          const std::string& walkFile) {
         const std::string base = server_->Url("");
         std::string output;
-        ASSERT_EQ(wine_->Run({FETCHEL_CACHEWALK_EXE, "fetch", base + "/Docs/ReadMe.TXT",
-                              base + "/Setup/Package-1.0.MSI", base + "/missing/page.html",
-                              base + "/huge/" + std::string(5000, 'c') + "?End=1"},
-                             output), 0) << output;
-        const std::string walkFile = folder_ + "/wine-walk.txt";
-        ASSERT_EQ(wine_->Run({FETCHEL_CACHEWALK_EXE, "walk", WindowsPath(walkFile)}, output), 0) << output;
-        std::istringstream walk(testsupport::ReadFile(walkFile));
-        for (std::string line; std::getline(walk, line);) wineWalk_.push_back(line);
+        EXPECT_EQ(wine.Run({walker, "fetch", base + "/Docs/ReadMe.TXT", base + "/Setup/Package-1.0.MSI",
+                            base + "/missing/page.html", base + "/huge/" + std::string(5000, 'c') + "?End=1"},
+                           output), 0) << output;
+        EXPECT_EQ(wine.Run({walker, "walk", WindowsPath(walkFile)}, output), 0) << output;
+        std::vector<std::string> walk;
+        std::istringstream lines(testsupport::ReadFile(walkFile));
+        for (std::string line; std::getline(lines, line);) walk.push_back(line);
+        return walk;
     }
 
     // Every call of one DLL in one start of the program: the table's rows, each with its own time
     // bound, then the lookups. Beside the first row's target, a temporary file of a process that
     // is gone.
     static std::vector<Call> RunCalls(const WineSession& wine, const char* caller, const char* dll,
-                                      const std::string& root, bool finds) {
+                                      const std::string& root) {
         const auto& rows = fetchel_test::DownloadCases();
         std::vector<std::string> args = {caller, WindowsPath(dll), WindowsPath(root + "/calls.txt")};
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -140,10 +157,10 @@ protected:
                                      fetchel_test::CaseUrl(rows[i], *server_), WindowsPath(target)});
         }
         testsupport::WriteFile(root + "/case-0/target.bin.part-w4000000000-0-0123abcd", "left by a killed download");
-        for (const auto& part : finds ? FindParts() : std::vector<std::string>{}) {
+        for (const auto& part : FindParts()) {
             args.insert(args.end(), {"find", part, std::to_string(kFoundSize)});
         }
-        if (finds) args.insert(args.end(), {"find", "readme", "10"});  // shorter than the URL
+        args.insert(args.end(), {"find", "readme", "10"});  // shorter than the URL
         std::string output;
         EXPECT_EQ(wine.Run(args, output), 0) << output;
         std::vector<Call> calls;
@@ -159,9 +176,9 @@ protected:
         return {"", "readme.txt", "PACKAGE-1.0.msi", "/Missing/", std::string(5000, 'C'), "no-such-text"};
     }
 
-    // The first URL of Wine's walk that contains part, letter case aside.
-    static std::string WineFirstMatch(const std::string& part) {
-        for (const auto& url : wineWalk_) {
+    // The first URL of a walk that contains part, letter case aside.
+    static std::string FirstMatch(const std::vector<std::string>& walk, const std::string& part) {
+        for (const auto& url : walk) {
             if (ContainsLetterCaseAside(url, part)) return url;
         }
         return {};
@@ -169,30 +186,33 @@ protected:
 
     static constexpr std::uint32_t kFoundSize = 8192;
     static std::size_t Downloads() { return fetchel_test::DownloadCases().size(); }
+    static std::size_t Calls() { return Downloads() + FindParts().size() + 1; }
 
-    static std::unique_ptr<testsupport::WinePrefix> prefix_, prefix32_;
+    static std::unique_ptr<testsupport::WinePrefix> prefixes_[2];
+    static std::vector<std::string> walks_[2];
     static std::unique_ptr<LoopbackServer> server_;
-    static std::unique_ptr<WineSession> wine_;
     static std::string folder_;
-    static std::vector<std::string> wineWalk_;
-    static std::vector<Call> calls_, calls32_;
+    static Target targets_[3];
 };
 
-std::unique_ptr<testsupport::WinePrefix> FetchelDllTest::prefix_, FetchelDllTest::prefix32_;
+std::unique_ptr<testsupport::WinePrefix> FetchelDllTest::prefixes_[2];
+std::vector<std::string> FetchelDllTest::walks_[2];
 std::unique_ptr<LoopbackServer> FetchelDllTest::server_;
-std::unique_ptr<WineSession> FetchelDllTest::wine_;
 std::string FetchelDllTest::folder_;
-std::vector<std::string> FetchelDllTest::wineWalk_;
-std::vector<Call> FetchelDllTest::calls_, FetchelDllTest::calls32_;
+Target FetchelDllTest::targets_[3] = {
+    {"x86_64", FETCHEL_DLL_CALLER_EXE, FETCHEL_DLL, 0, {}},
+    {"i686_wow64", FETCHEL_DLL_CALLER32_EXE, FETCHEL_DLL_I686, 0, {}},
+    {"i686_win32", FETCHEL_DLL_CALLER32_EXE, FETCHEL_DLL_I686, 1, {}},
+};
 
-TEST_F(FetchelDllTest, EveryCaseOfTheSharedTableEndsAsTheTableSays) {
-    ASSERT_EQ(calls_.size(), Downloads() + FindParts().size() + 1);
-    ASSERT_EQ(calls32_.size(), Downloads());
-    for (const auto& [arch, calls] : {std::pair{"x86_64", &calls_}, std::pair{"i686", &calls32_}}) {
+// One test, so that the calls are made once: downloads as the table says, lookups as Wine's walk.
+TEST_F(FetchelDllTest, EveryCaseOfTheSharedTableEndsAsTheTableSaysAndLookupsMatchWinesWalk) {
+    for (const Target& target : targets_) {
+        ASSERT_EQ(target.calls.size(), Calls()) << target.name;
         for (std::size_t i = 0; i < Downloads(); ++i) {
-            const std::string name = std::string(arch) + " " + fetchel_test::CaseName(i);
-            const std::string mismatch =
-                fetchel_test::Mismatch(folder_ + "/" + arch, i, (*calls)[i].result, (*calls)[i].text, true);
+            const std::string name = std::string(target.name) + " " + fetchel_test::CaseName(i);
+            const std::string mismatch = fetchel_test::Mismatch(folder_ + "/" + target.name, i, target.calls[i].result,
+                                                                target.calls[i].text, true);
             if (const std::string why = fetchel_test::WhyWineCannot(i); !why.empty()) {
                 // Printed, so that a Wine that learns it shows here.
                 std::printf("%s: %s under Wine (%s)\n", name.c_str(), mismatch.empty() ? "met" : "not met",
@@ -202,29 +222,31 @@ TEST_F(FetchelDllTest, EveryCaseOfTheSharedTableEndsAsTheTableSays) {
             EXPECT_EQ(mismatch, "") << name;
         }
     }
-}
 
-TEST_F(FetchelDllTest, FindCacheEntryGivesTheFirstMatchOfWinesOwnWalk) {
-    ASSERT_EQ(calls_.size(), Downloads() + FindParts().size() + 1);
-    ASSERT_GE(wineWalk_.size(), 4u);
     const auto parts = FindParts();
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        SCOPED_TRACE(parts[i].substr(0, 40));
-        const Call& call = calls_[Downloads() + i];
-        EXPECT_EQ(call.result, 1);
-        const std::string match = WineFirstMatch(parts[i]);
-        // A match fills the buffer with the URL and zero bytes; a miss leaves it empty.
-        if (match.empty()) {
-            EXPECT_EQ(call.text.at(0), '\0');
-        } else {
-            EXPECT_EQ(call.text, match + std::string(kFoundSize - match.size(), '\0'));
+    for (const Target& target : targets_) {
+        SCOPED_TRACE(target.name);
+        ASSERT_EQ(target.calls.size(), Calls());
+        const std::vector<std::string>& walk = walks_[target.prefix];
+        ASSERT_GE(walk.size(), 4u);
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            SCOPED_TRACE(parts[i].substr(0, 40));
+            const Call& call = target.calls[Downloads() + i];
+            EXPECT_EQ(call.result, 1);
+            const std::string match = FirstMatch(walk, parts[i]);
+            // A match fills the buffer with the URL and zero bytes; a miss leaves it empty.
+            if (match.empty()) {
+                EXPECT_EQ(call.text.at(0), '\0');
+            } else {
+                EXPECT_EQ(call.text, match + std::string(kFoundSize - match.size(), '\0'));
+            }
         }
-    }
-    EXPECT_EQ(WineFirstMatch("no-such-text"), "");
-    EXPECT_EQ(WineFirstMatch(std::string(5000, 'C')).size(), server_->Url("").size() + 5012);
+        EXPECT_EQ(FirstMatch(walk, "no-such-text"), "");
+        EXPECT_EQ(FirstMatch(walk, std::string(5000, 'C')).size(), server_->Url("").size() + 5012);
 
-    // A buffer smaller than the URL holds its first bytes, without a terminating zero.
-    EXPECT_EQ(calls_.back().text, WineFirstMatch("readme").substr(0, 10));
+        // A buffer smaller than the URL holds its first bytes, without a terminating zero.
+        EXPECT_EQ(target.calls.back().text, FirstMatch(walk, "readme").substr(0, 10));
+    }
 }
 
 }  // namespace
