@@ -1,5 +1,7 @@
 #include "tests/support/wine.h"
 
+#include "platform/registry/text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -93,36 +95,16 @@ void CopyPrefix(const std::string& from, const std::string& to) {
     Check(Shell(command), "copying the prefix " + from);
 }
 
-std::string Utf16ToUtf8(const std::string& bytes) {
+// reg's UTF-16 (little-endian, with or without its byte-order mark) as UTF-8.
+std::string FromRegsUtf16(const std::string& bytes) {
     std::size_t i = (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
                      static_cast<unsigned char>(bytes[1]) == 0xFE) ? 2 : 0;
-    std::string out;
+    std::u16string units;
     for (; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t cp = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < bytes.size()) {
-            const std::uint32_t low = static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
-    return out;
+    return platform::text::Utf16ToUtf8(units);
 }
 
 }  // namespace
@@ -176,7 +158,7 @@ std::string RegExport(const std::string& prefix, const std::string& key) {
     std::string text = result.status == 0 ? ReadFile(file) : std::string();
     RemoveTree(folder);
     Check(result, "reg export " + key);
-    return Utf16ToUtf8(text);
+    return FromRegsUtf16(text);
 }
 
 void RegImport(const std::string& prefix, const std::string& regText) {
