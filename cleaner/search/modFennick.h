@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cleaner {
@@ -76,12 +77,16 @@ public:
     // unless chosen here) and the commit at the end of each removal operation (none unless set).
     void UseBackupFiles(platform::BackupFiles& files);
     void UseRegistryCommit(RegistryCommit* commit);
+    // The folder of the registry's own files (a Wine prefix), which no backup may write over;
+    // empty (the default) when the registry is not kept in files a backup path could name.
+    void UseRegistryFolder(std::string folder) { registryFolder_ = std::move(folder); }
 
 private:
     modRegFuncs& reg_;
     FennickView& view_;
     platform::BackupFiles* backupFiles_ = &platform::StandardFiles();
     RegistryCommit* registryCommit_ = nullptr;
+    std::string registryFolder_;
 };
 
 }  // namespace cleaner

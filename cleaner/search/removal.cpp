@@ -227,7 +227,7 @@ void modFennick::UseRegistryCommit(RegistryCommit* commit) { registryCommit_ = c
 
 void modFennick::RemoveFoundKeys(const std::string& backupPath) {
     CommitAtEnd(registryCommit_, [&] {
-        BackupFile backup(*backupFiles_, backupPath, view_);
+        BackupFile backup(*backupFiles_, backupPath, view_, registryFolder_);
         if (!backup.Begin(true)) return;
         KeyRemoval removal(reg_, backup, view_);
 
@@ -251,7 +251,7 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
 
 void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFile) {
     CommitAtEnd(registryCommit_, [&] {
-        BackupFile backup(*backupFiles_, backupPath, view_);
+        BackupFile backup(*backupFiles_, backupPath, view_, registryFolder_);
         if (!backup.Begin(startNewFile)) return;
         KeyRemoval removal(reg_, backup, view_);
 

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include <sys/resource.h>
@@ -232,6 +233,51 @@ TEST_P(BackupWritersTest, APathThatIsNoRegularFileIsRefusedBeforeAnyDelete) {
     EXPECT_FALSE(removal.KeyThere());
     EXPECT_TRUE(fs::is_symlink(PathOf("link.reg")));
     EXPECT_THAT(ReadAll(PathOf("target.reg")), HasSubstr("[HKEY_CLASSES_ROOT\\CLSID\\{A}]"));
+}
+
+// The prefix's own registry files, or the temporary files of their saves, are never a backup,
+// whichever way the path leads there; both removals refuse before anything is written or
+// deleted. Any other file in the prefix folder is still a backup.
+TEST_P(BackupWritersTest, ABackupThatLeadsToTheRegistryFilesIsRefusedBeforeAnyDelete) {
+    const fs::path prefix = folder / "prefix";
+    fs::create_directories(prefix / "drive_c");
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+        std::ofstream(prefix / name) << "WINE REGISTRY Version 2\n;; " << name << "\n";
+    }
+    fs::create_symlink(prefix / "user.reg", folder / "user-link.reg");
+    fs::create_symlink(prefix, folder / "prefix-link");
+    fs::create_hard_link(prefix / "system.reg", folder / "hard.reg");
+    const auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(prefix)) {
+            files[entry.path().filename().string()] =
+                entry.is_regular_file() ? ReadAll(entry.path()) : "";
+        }
+        return files;
+    };
+    const auto before = listing();
+    for (const fs::path& path :
+         {prefix / "user.reg", prefix / "drive_c" / ".." / "system.reg", folder / "user-link.reg",
+          folder / "prefix-link" / "USERDEF.REG", folder / "hard.reg",
+          prefix / ".user.reg.sorvel-Ab12Cd", folder / "prefix-link" / "reg1f2e0000.tmp"}) {
+        OneKeyRemoval removal(Files());
+        removal.fennick.UseRegistryFolder(prefix.string());
+        removal.fennick.RemoveFoundKeys(path.string());
+        bool startNewFile = false;
+        removal.fennick.RemoveSettings(path.string(), startNewFile);
+        EXPECT_TRUE(removal.KeyThere()) << path;
+        ASSERT_EQ(removal.view.messages.size(), 2u) << path;
+        EXPECT_THAT(removal.view.messages[0],
+                    HasSubstr("is a registry file of the Wine prefix \"" + prefix.string()));
+        EXPECT_THAT(removal.view.messages[1], HasSubstr("Nothing was deleted"));
+        EXPECT_EQ(listing(), before) << path;
+    }
+
+    OneKeyRemoval removal(Files());
+    removal.fennick.UseRegistryFolder(prefix.string());
+    removal.fennick.RemoveFoundKeys((prefix / "taDeletedRegKeys.reg").string());
+    EXPECT_FALSE(removal.KeyThere());
+    EXPECT_THAT(removal.view.messages, ::testing::IsEmpty());
 }
 
 TEST_P(BackupWritersTest, AStartThatCannotWriteTheHeaderLeavesTheFilesAsTheyWere) {

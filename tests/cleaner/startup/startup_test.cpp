@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -276,7 +277,9 @@ private:
 // A window that, once shown, makes one run that removes only the settings, answering OK.
 class OneRunWindow : public cleaner::MainWindow {
 public:
-    explicit OneRunWindow(std::vector<std::string>& messages) : messages_(messages) {}
+    explicit OneRunWindow(std::vector<std::string>& messages,
+                          std::string regFile = "/backups/taDeletedRegKeys.reg")
+        : messages_(messages), regFile_(std::move(regFile)) {}
 
     void Attach(cleaner::FennickRun& run) override { run_ = &run; }
     void SetEnder(std::function<void(int)>) override {}
@@ -293,7 +296,7 @@ public:
     int Check1Value() const override { return 0; }
     int Check2Value() const override { return 1; }
     std::string KeyFileText() const override { return "taRegKeywords.txt"; }
-    std::string RegFileText() const override { return "/backups/taDeletedRegKeys.reg"; }
+    std::string RegFileText() const override { return regFile_; }
     void SetText1(const std::string&) override {}
     void SetText2(const std::string&) override {}
     std::string TimeOfDayText() override { return "10:11:12"; }
@@ -304,6 +307,7 @@ public:
 
 private:
     std::vector<std::string>& messages_;
+    std::string regFile_;
     cleaner::FennickRun* run_ = nullptr;
 };
 
@@ -325,6 +329,28 @@ TEST(StartupWindowModeTest, ARunReadsTheStoreAgainAndARefusedSaveNamesTheBackupO
                               "user.reg was changed by another program since it was read.\n"
                               "Every key this run removed is in its backup file "
                               "\"/backups/taDeletedRegKeys.reg\"."));
+}
+
+// The run knows the prefix it works on: a backup named as one of its registry files is refused
+// and nothing is deleted.
+TEST(StartupWindowModeTest, ABackupNamedAsThePrefixsRegistryFileIsRefused) {
+    TempPrefix prefix;
+    prefix.Change([](platform::MemoryRegistry& registry) {
+        registry.SetString(kHkeyCurrentUser, "Software\\Tarvo\\98", "Left", "120");
+    });
+    const std::string userReg = prefix.Read("user.reg");
+    std::vector<std::string> messages;
+    TestPlatform platform;
+    platform.open = [&] { return cleaner::OpenWinePrefix(prefix.Path()); };
+    platform.makeWindow = [&] {
+        return std::make_unique<OneRunWindow>(messages, prefix.Path() + "/./user.reg");
+    };
+    EXPECT_EQ(cleaner::RunWindowMode(platform), 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_THAT(messages[0], HasSubstr("is a registry file of the Wine prefix"));
+    EXPECT_TRUE(platform.files.files.empty());
+    EXPECT_EQ(prefix.Read("user.reg"), userReg);
+    EXPECT_TRUE(prefix.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\98"));
 }
 
 TEST(StartupWindowModeTest, WithoutAWindowBothTheProblemAndARefusalGoToTheErrorStream) {
