@@ -29,6 +29,9 @@ void FennickForm::UpdateKeywordText(const std::string& text) {
 void FennickForm::ShowMessage(const std::string& text) {
     controls_->Tell(text, TextCode::Registry);
 }
+void FennickForm::ShowFileMessage(const std::string& text) {
+    controls_->Tell(text, TextCode::Native);
+}
 void FennickForm::ShowPlatformMessage(const std::string& text) {
     controls_->Tell(text, TextCode::Utf8);
 }

@@ -81,6 +81,7 @@ public:
     void UpdateStatusText(const std::string& text) override;
     void UpdateKeywordText(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
+    void ShowFileMessage(const std::string& text) override;
     void DoEvents() override;
 
     // --- RunWindow

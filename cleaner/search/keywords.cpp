@@ -225,9 +225,9 @@ bool modFennick::LoadKeywords(const std::string& fileName) {
                     }
                 });
                 if (!badLines.empty()) {
-                    view_.ShowMessage(UnconvertibleReport(fileName, encoding, badLines));
+                    view_.ShowFileMessage(UnconvertibleReport(fileName, encoding, badLines));
                 } else if (nulBytes) {
-                    view_.ShowMessage(NulBytesReport(fileName));
+                    view_.ShowFileMessage(NulBytesReport(fileName));
                     complete = false;
                 }
                 if (complete) {

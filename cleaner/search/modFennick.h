@@ -24,7 +24,17 @@ public:
     virtual void UpdateRegistryHiveText(const std::string& text) = 0;
     virtual void UpdateStatusText(const std::string& text) = 0;
     virtual void UpdateKeywordText(const std::string& text) = 0;
+    // A message box like ShowMessage for a text that names files: in the platform's own text
+    // for file names (the bytes of the paths as the user typed them, UTF-8 on Linux), not in the
+    // registry's code page, whose decoding would garble every letter outside ASCII. Registry
+    // names in it are converted first (FileTextOfRegistryText). A view that shows no files may
+    // keep the default.
+    virtual void ShowFileMessage(const std::string& text) { ShowMessage(text); }
 };
+
+// Registry text (Windows-1252) as the platform's text for file names, for a message that names
+// both.
+std::string FileTextOfRegistryText(const std::string& registryText);
 
 struct Keyword {
     std::string Text;

@@ -154,7 +154,7 @@ bool IsRegistryFile(const std::string& registryFolder, const std::string& file) 
     return fs::equivalent(folder, registryFolder, ec);
 }
 
-BackupFile::BackupFile(platform::BackupFiles& files, const std::string& path, RegistryUi& ui,
+BackupFile::BackupFile(platform::BackupFiles& files, const std::string& path, FennickView& ui,
                        std::string registryFolder)
     : files_(files), path_(path), ui_(ui), registryFolder_(std::move(registryFolder)) {}
 
@@ -254,7 +254,7 @@ bool BackupFile::Write(const std::string& text, const std::string& keyName) {
     std::string reason = "it is not open";
     if (writer_ != nullptr && writer_->Write(BackupFileLine(text), reason)) return true;
     Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
-           "The removal stopped before deleting " + keyName +
+           "The removal stopped before deleting " + FileTextOfRegistryText(keyName) +
            "; every key deleted before it is in the backup file.");
     writer_.reset();
     return false;
@@ -270,16 +270,17 @@ void BackupFile::End() {
         }
     }
     if (!keptAs_.empty()) {
-        ui_.ShowMessage("The backup file " + Quoted(path_) +
+        ui_.ShowFileMessage("The backup file " + Quoted(path_) +
                         " held what an earlier removal took; it is kept as " + Quoted(keptAs_) +
                         ". Import that file to bring those keys back (" + RestoreCommand(keptAs_) +
                         "). What this removal took is in " + Quoted(path_) + ".");
     }
 }
 
+// Every report names the backup file: the platform's text.
 void BackupFile::Report(const std::string& text) {
     reported_ = true;
-    ui_.ShowMessage(text);
+    ui_.ShowFileMessage(text);
 }
 
 }  // namespace cleaner

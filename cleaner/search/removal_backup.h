@@ -9,6 +9,7 @@
 #pragma once
 
 #include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
 #include "platform/files/backup_files.h"
 
 #include <memory>
@@ -26,7 +27,7 @@ class BackupFile {
 public:
     // An empty path means no backup: every call then succeeds and touches no file. No file in
     // registryFolder that IsRegistryFile names is ever written, renamed or removed.
-    BackupFile(platform::BackupFiles& files, const std::string& path, RegistryUi& ui,
+    BackupFile(platform::BackupFiles& files, const std::string& path, FennickView& ui,
                std::string registryFolder = {});
     BackupFile(const BackupFile&) = delete;
     BackupFile& operator=(const BackupFile&) = delete;
@@ -41,7 +42,7 @@ public:
     bool Begin(bool startNewFile);
 
     // Writes one key's export text as one line. False after telling the user why, naming
-    // keyName as the key that was not deleted: delete nothing more.
+    // keyName (registry text) as the key that was not deleted: delete nothing more.
     bool Write(const std::string& text, const std::string& keyName);
 
     // Closes the file (a close that fails is reported unless a report was already shown), and
@@ -57,7 +58,7 @@ private:
 
     platform::BackupFiles& files_;
     std::string path_;
-    RegistryUi& ui_;
+    FennickView& ui_;
     std::string registryFolder_;
     std::string file_;     // what is written: the path, or the file its link leads to
     std::string keptAs_;   // where an earlier backup was kept, when one was
