@@ -129,8 +129,13 @@ bool EndsWith(std::string_view text, std::string_view end) {
 // one of the Wine server's ("reg<pid><count>.tmp"), by its name in the prefix folder.
 bool IsRegistryFileName(const std::string& name) {
     const std::string lower = Lower(name);
-    for (const char* registryName : kRegistryFileNames) {
-        if (lower == registryName || StartsWith(lower, "." + std::string(registryName) + "."))
+    const std::string_view hidden = lower.empty() || lower[0] != '.'
+                                        ? std::string_view()
+                                        : std::string_view(lower).substr(1);
+    for (const std::string_view registryName : kRegistryFileNames) {
+        if (lower == registryName) return true;
+        if (hidden.size() > registryName.size() && StartsWith(hidden, registryName) &&
+            hidden[registryName.size()] == '.')
             return true;
     }
     return StartsWith(lower, "reg") && EndsWith(lower, ".tmp");
