@@ -67,6 +67,9 @@ public:
     LONG QueryNarrowLoss(HKEY key, DWORD* loss) override {
         return inner_.QueryNarrowLoss(key, loss);
     }
+    LONG QueryKeyClass(HKEY key, bool* hasClass) override {
+        return inner_.QueryKeyClass(key, hasClass);
+    }
     LONG RegCloseKey(HKEY key) override {
         Count(Op::Close);
         return inner_.RegCloseKey(key);
