@@ -20,6 +20,7 @@ public:
     void Refresh() override { store_->Refresh(); }
     bool HasChanges() const override { return store_->HasChanges(); }
     void Save() override { store_->Save(); }
+    std::string FilesFolder() const override { return store_->Prefix(); }
 
 private:
     std::unique_ptr<platform::WinePrefixStore> store_;

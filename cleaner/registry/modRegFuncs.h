@@ -7,6 +7,7 @@
 
 #include "platform/registry/registry_api.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -61,7 +62,13 @@ public:
         bool namesExact = true;  // every key and value name came out exactly, and no key name
                                  // holds a line break, which a key line cannot
         bool textExact = true;   // every string value's text came out exactly
+        bool restorable = true;  // a registry editor gives every key of the block back: none
+                                 // has a class name (REGEDIT4 has no place for one) or a key
+                                 // line longer than kLongestRestoredKeyName
     };
+    // Wine's regedit and reg read a key name of at most this many characters; a deeper key of
+    // a backup is not given back.
+    static constexpr std::size_t kLongestRestoredKeyName = 32767;
     // Appends the backup text of the tree (backup_format.h). False unless the text is the whole
     // tree exactly: a part that could not be read (its report was shown), or a name or text
     // that the narrow code page cannot carry (given out with '?'), would be missing or wrong,

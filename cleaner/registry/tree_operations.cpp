@@ -57,6 +57,11 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
             }
             if ((loss & platform::kNarrowNamesInexact) != 0) findings.namesExact = false;
             if ((loss & platform::kNarrowTextInexact) != 0) findings.textExact = false;
+            bool hasClass = false;
+            if (reg.api_.QueryKeyClass(key, &hasClass) == platform::kErrorSuccess && hasClass) {
+                findings.restorable = false;
+            }
+            if (path.size() > kLongestRestoredKeyName) findings.restorable = false;
             if (!reg.AppendKeyBlock(key, path, value, text)) {
                 findings.read = false;
             }

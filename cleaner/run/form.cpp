@@ -5,8 +5,8 @@
 
 namespace cleaner {
 
-FennickForm::FennickForm(std::unique_ptr<FormControls> controls)
-    : controls_(std::move(controls)) {}
+FennickForm::FennickForm(std::unique_ptr<FormControls> controls, Clock clock)
+    : controls_(std::move(controls)), clock_(std::move(clock)) {}
 
 void FennickForm::SetEnder(std::function<void(int)> ender) { ender_ = std::move(ender); }
 
@@ -16,24 +16,51 @@ void FennickForm::ShowField(ControlId id, const std::string& text) {
     controls_->PaintControlNow(id);  // visible now, while the run keeps this thread busy
 }
 
-void FennickForm::UpdateRegistryHiveText(const std::string& text) {
-    ShowField(ControlId::txtRegistryHive, text);
-}
-void FennickForm::UpdateStatusText(const std::string& text) {
-    ShowField(ControlId::txtStatus, text);
-}
-void FennickForm::UpdateKeywordText(const std::string& text) {
+void FennickForm::ShowWaitingKeyword() {
+    if (!waitingKeyword_) return;
+    const std::string text = std::move(*waitingKeyword_);
+    waitingKeyword_.reset();
+    keywordPainted_ = clock_();
     ShowField(ControlId::txtKeyWord, text);
 }
 
+void FennickForm::UpdateRegistryHiveText(const std::string& text) {
+    ShowWaitingKeyword();
+    ShowField(ControlId::txtRegistryHive, text);
+}
+void FennickForm::UpdateStatusText(const std::string& text) {
+    ShowWaitingKeyword();
+    ShowField(ControlId::txtStatus, text);
+}
+// Each keyword is kept; it is painted when the last paint is long enough ago, else by the next
+// update, yield, question or message that finds it waiting.
+void FennickForm::UpdateKeywordText(const std::string& text) {
+    if (run_ == nullptr || !run_->RunStarted()) return;
+    waitingKeyword_ = text;
+    if (!keywordPainted_ || clock_() - *keywordPainted_ >= kKeywordPaintInterval) {
+        ShowWaitingKeyword();
+    }
+}
+
 void FennickForm::ShowMessage(const std::string& text) {
+    ShowWaitingKeyword();
     controls_->Tell(text, TextCode::Registry);
 }
+void FennickForm::ShowFileMessage(const std::string& text) {
+    ShowWaitingKeyword();
+    controls_->Tell(text, TextCode::Native);
+}
 void FennickForm::ShowPlatformMessage(const std::string& text) {
+    ShowWaitingKeyword();
     controls_->Tell(text, TextCode::Utf8);
 }
 
-void FennickForm::DoEvents() { controls_->PumpEvents(); }
+void FennickForm::DoEvents() {
+    if (waitingKeyword_ && clock_() - *keywordPainted_ >= kKeywordPaintInterval) {
+        ShowWaitingKeyword();
+    }
+    controls_->PumpEvents();
+}
 
 int FennickForm::Check1Value() const { return controls_->CheckValue(ControlId::Check1); }
 int FennickForm::Check2Value() const { return controls_->CheckValue(ControlId::Check2); }
@@ -52,9 +79,13 @@ void FennickForm::SetText2(const std::string& text) {
 }
 std::string FennickForm::TimeOfDayText() { return controls_->LocalTimeText(); }
 
-void FennickForm::RefreshWindow() { controls_->PaintWindowNow(); }
+void FennickForm::RefreshWindow() {
+    ShowWaitingKeyword();
+    controls_->PaintWindowNow();
+}
 
 RunWindow::Answer FennickForm::Ask(const std::string& question) {
+    ShowWaitingKeyword();
     return controls_->AskOkCancel(question);
 }
 
@@ -77,6 +108,7 @@ void FennickForm::cmdRemove_Click() {
     if (run_ == nullptr) return;
     try {
         run_->cmdRemove_Click();
+        ShowWaitingKeyword();
     } catch (const std::exception& failure) {
         // Nothing in the run expects this: say what happened and end, as a failed program does.
         controls_->Tell(std::string("The run stopped: ") + failure.what() +

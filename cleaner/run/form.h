@@ -9,8 +9,10 @@
 #include "cleaner/run/control_table.h"
 #include "cleaner/run/run.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace cleaner {
@@ -68,7 +70,15 @@ public:
 // Exec, and calls the three event handlers below.
 class FennickForm : public MainWindow {
 public:
-    explicit FennickForm(std::unique_ptr<FormControls> controls);
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // The keyword field is repainted at most once in this time: a search shows tens of thousands
+    // of keywords a second, far more than a screen can show, and painting each one kept a long
+    // keyword list busy for minutes.
+    static constexpr std::chrono::milliseconds kKeywordPaintInterval{40};
+
+    // clock: when the keyword field was painted last (tests choose the time).
+    explicit FennickForm(std::unique_ptr<FormControls> controls,
+                         Clock clock = &std::chrono::steady_clock::now);
     FennickForm(const FennickForm&) = delete;
     FennickForm& operator=(const FennickForm&) = delete;
 
@@ -81,6 +91,7 @@ public:
     void UpdateStatusText(const std::string& text) override;
     void UpdateKeywordText(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
+    void ShowFileMessage(const std::string& text) override;
     void DoEvents() override;
 
     // --- RunWindow
@@ -109,11 +120,17 @@ public:
 
 private:
     void ShowField(ControlId id, const std::string& text);
+    // Paints the keyword that is waiting, if any: before anything else is shown or asked, so
+    // that the field always ends on the last keyword.
+    void ShowWaitingKeyword();
 
     std::unique_ptr<FormControls> controls_;
     FennickRun* run_ = nullptr;
     std::function<void(int)> ender_;
     bool unloading_ = false;
+    Clock clock_;
+    std::optional<std::string> waitingKeyword_;  // given, not yet painted
+    std::optional<std::chrono::steady_clock::time_point> keywordPainted_;
 };
 
 }  // namespace cleaner

@@ -47,10 +47,13 @@ void FennickRun::cmdRemove_Click() {
     if (Ticked(window_.Check1Value())) {
         RunKeyBranch(startNewFile);
     }
-    if (Ticked(window_.Check2Value())) {
+    // After a save that failed the run can keep nothing it removes: no question it cannot act on.
+    if (Ticked(window_.Check2Value()) && !SaveFailed()) {
         RunSettingsBranch(startNewFile);
     }
 }
+
+bool FennickRun::SaveFailed() const { return store_ != nullptr && store_->Failed(); }
 
 // Another program (a Windows program in the prefix, say) may have changed the registry since
 // the last run or since the window opened: working on an older copy would bring back on saving

@@ -71,6 +71,9 @@ public:
     virtual void Refresh() = 0;
     // The backup file of the removal that follows (empty: none): a save that fails names it.
     virtual void UseBackupFile(const std::string& path) = 0;
+    // True while the last save has failed: what the run changes after it cannot be saved
+    // either, until the next run reads the registry again.
+    virtual bool Failed() const = 0;
 };
 
 class FennickRun {
@@ -93,6 +96,7 @@ public:
 
 private:
     bool ReadRegistryFromDisc();
+    bool SaveFailed() const;
     std::string BackupFileForRemoval();
     void RunKeyBranch(bool& startNewFile);
     void RunSettingsBranch(bool& startNewFile);

@@ -1,5 +1,6 @@
 // LoadKeywords: the keyword file, one keyword per line, read as Windows-1252 bytes; a file that
-// begins with a UTF-8 or UTF-16 byte-order mark is read in that encoding and converted.
+// begins with a UTF-8 or UTF-16 byte-order mark is read in that encoding and converted. A file
+// without a mark that holds NUL bytes is refused: it is no ANSI text.
 #include "cleaner/search/modFennick.h"
 
 #include "platform/registry/text.h"
@@ -168,6 +169,16 @@ std::string UnconvertibleReport(const std::string& fileName, Encoding encoding,
            (one ? "that keyword" : "those keywords") + " and press Remove... again.";
 }
 
+// A file without a mark that holds a NUL byte is no ANSI text: most often UTF-16 saved without a
+// mark, whose every second byte is NUL. Read as Windows-1252 it would find nothing, in silence.
+std::string NulBytesReport(const std::string& fileName) {
+    return "The keyword file \"" + fileName +
+           "\" holds NUL bytes, so it is not ANSI (Windows-1252) text: it may be UTF-16 saved "
+           "without a byte-order mark. No registry name holds a NUL, so nothing was searched. "
+           "Save the file as ANSI, or as UTF-8 or UTF-16 with a byte-order mark, and press "
+           "Remove... again.";
+}
+
 // Hands each line of the file to onLine as Windows-1252 text. A marked file is converted whole
 // first, and a keyword that does not convert is never guessed at: its line goes to badLines and
 // no line is handed on.
@@ -202,15 +213,22 @@ bool modFennick::LoadKeywords(const std::string& fileName) {
                 Keywords.clear();
                 std::vector<Keyword> loaded;
                 std::vector<std::size_t> badLines;
+                bool nulBytes = false;
                 const Encoding encoding = ReadByteOrderMark(in);
                 bool complete = ReadTextLines(in, encoding, badLines, [&](const std::string& line) {
+                    if (encoding == Encoding::Cp1252 && line.find('\0') != std::string::npos) {
+                        nulBytes = true;
+                    }
                     std::string_view text = TrimSpaces(line);
                     if (!text.empty()) {
                         loaded.push_back(Keyword{std::string(text), std::string()});
                     }
                 });
                 if (!badLines.empty()) {
-                    view_.ShowMessage(UnconvertibleReport(fileName, encoding, badLines));
+                    view_.ShowFileMessage(UnconvertibleReport(fileName, encoding, badLines));
+                } else if (nulBytes) {
+                    view_.ShowFileMessage(NulBytesReport(fileName));
+                    complete = false;
                 }
                 if (complete) {
                     Keywords = std::move(loaded);

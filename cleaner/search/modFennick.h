@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cleaner {
@@ -23,7 +24,17 @@ public:
     virtual void UpdateRegistryHiveText(const std::string& text) = 0;
     virtual void UpdateStatusText(const std::string& text) = 0;
     virtual void UpdateKeywordText(const std::string& text) = 0;
+    // A message box like ShowMessage for a text that names files: in the platform's own text
+    // for file names (the bytes of the paths as the user typed them, UTF-8 on Linux), not in the
+    // registry's code page, whose decoding would garble every letter outside ASCII. Registry
+    // names in it are converted first (FileTextOfRegistryText). A view that shows no files may
+    // keep the default.
+    virtual void ShowFileMessage(const std::string& text) { ShowMessage(text); }
 };
+
+// Registry text (Windows-1252) as the platform's text for file names, for a message that names
+// both.
+std::string FileTextOfRegistryText(const std::string& registryText);
 
 struct Keyword {
     std::string Text;
@@ -76,12 +87,16 @@ public:
     // unless chosen here) and the commit at the end of each removal operation (none unless set).
     void UseBackupFiles(platform::BackupFiles& files);
     void UseRegistryCommit(RegistryCommit* commit);
+    // The folder of the registry's own files (a Wine prefix), which no backup may write over;
+    // empty (the default) when the registry is not kept in files a backup path could name.
+    void UseRegistryFolder(std::string folder) { registryFolder_ = std::move(folder); }
 
 private:
     modRegFuncs& reg_;
     FennickView& view_;
     platform::BackupFiles* backupFiles_ = &platform::StandardFiles();
     RegistryCommit* registryCommit_ = nullptr;
+    std::string registryFolder_;
 };
 
 }  // namespace cleaner

@@ -150,7 +150,11 @@ public:
         std::string text =
             "These keys were not deleted: names or text in their trees hold characters outside "
             "the Windows-1252 code page, or key names hold line breaks, and the cleaner can "
-            "neither name such keys exactly nor write them to the backup file as they are.";
+            "neither name such keys exactly nor write them to the backup file as they are; or "
+            "their trees hold a key with a class name, or a key whose full name is longer than "
+            "a registry editor reads (" +
+            std::to_string(modRegFuncs::kLongestRestoredKeyName) +
+            " characters), which importing the backup file would not give back.";
         for (const std::string& key : keptForText_) text += "\n" + key;
         text += "\nRemove them with a registry editor if they must go.";
         keptForText_.clear();
@@ -167,13 +171,15 @@ public:
     // part of the tree, or hold it wrongly) or its delete did. Stopped: the backup could not
     // take the block, and nothing more may be deleted. Without a backup, a tree is still kept
     // when its names are not exact: those keys could not be deleted, and the tree would be
-    // left half removed.
+    // left half removed. With a backup, a tree is kept too when the backup could not give it
+    // back whole (a class name, a key name too long for the registry editor).
     Result RemoveOnce(platform::HKEY hive, const std::string& displayRoot,
                       const std::string& keyPath, const std::string& subKey, std::string& text) {
         modRegFuncs::ExportFindings found;
         const bool exported = Try(
             [&] { return reg_.RegExportTree(hive, displayRoot, keyPath, subKey, text, found); });
-        if (!found.namesExact || (backup_.Wanted() && !found.textExact)) {
+        if (!found.namesExact ||
+            (backup_.Wanted() && (!found.textExact || !found.restorable))) {
             KeepForText(FullName(displayRoot, keyPath, subKey));
             return Result::Kept;
         }
@@ -227,7 +233,7 @@ void modFennick::UseRegistryCommit(RegistryCommit* commit) { registryCommit_ = c
 
 void modFennick::RemoveFoundKeys(const std::string& backupPath) {
     CommitAtEnd(registryCommit_, [&] {
-        BackupFile backup(*backupFiles_, backupPath, view_);
+        BackupFile backup(*backupFiles_, backupPath, view_, registryFolder_);
         if (!backup.Begin(true)) return;
         KeyRemoval removal(reg_, backup, view_);
 
@@ -251,7 +257,7 @@ void modFennick::RemoveFoundKeys(const std::string& backupPath) {
 
 void modFennick::RemoveSettings(const std::string& backupPath, bool& startNewFile) {
     CommitAtEnd(registryCommit_, [&] {
-        BackupFile backup(*backupFiles_, backupPath, view_);
+        BackupFile backup(*backupFiles_, backupPath, view_, registryFolder_);
         if (!backup.Begin(startNewFile)) return;
         KeyRemoval removal(reg_, backup, view_);
 

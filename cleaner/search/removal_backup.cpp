@@ -2,10 +2,14 @@
 
 #include "cleaner/registry/backup_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace cleaner {
@@ -104,10 +108,60 @@ std::string AsideName(const std::string& file, const std::string& stamp, int num
     return name.append(file, dot, std::string::npos);
 }
 
+// Wine's registry files in a prefix. Their names are compared without regard to case: under
+// Wine a Windows program reaches them by any case.
+constexpr const char* kRegistryFileNames[] = {"system.reg", "user.reg", "userdef.reg"};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool StartsWith(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
+bool EndsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// A registry file, a temporary file of this program's saves (".user.reg.<tag>-XXXXXX") or
+// one of the Wine server's ("reg<pid><count>.tmp"), by its name in the prefix folder.
+bool IsRegistryFileName(const std::string& name) {
+    const std::string lower = Lower(name);
+    const std::string_view hidden = lower.empty() || lower[0] != '.'
+                                        ? std::string_view()
+                                        : std::string_view(lower).substr(1);
+    for (const std::string_view registryName : kRegistryFileNames) {
+        if (lower == registryName) return true;
+        if (hidden.size() > registryName.size() && StartsWith(hidden, registryName) &&
+            hidden[registryName.size()] == '.')
+            return true;
+    }
+    return StartsWith(lower, "reg") && EndsWith(lower, ".tmp");
+}
+
 }  // namespace
 
-BackupFile::BackupFile(platform::BackupFiles& files, const std::string& path, RegistryUi& ui)
-    : files_(files), path_(path), ui_(ui) {}
+bool IsRegistryFile(const std::string& registryFolder, const std::string& file) {
+    namespace fs = std::filesystem;
+    if (registryFolder.empty() || file.empty()) return false;
+    std::error_code ec;
+    // The same file by another name (a hard link, a link to the folder, "..").
+    for (const char* registryName : kRegistryFileNames) {
+        if (fs::equivalent(fs::path(registryFolder) / registryName, file, ec)) return true;
+    }
+    // A file that is not there yet, in the prefix folder: a temporary file is made under such a
+    // name, and the save renames it over the registry file.
+    const fs::path path(file);
+    if (!IsRegistryFileName(path.filename().string())) return false;
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    return fs::equivalent(folder, registryFolder, ec);
+}
+
+BackupFile::BackupFile(platform::BackupFiles& files, const std::string& path, FennickView& ui,
+                       std::string registryFolder)
+    : files_(files), path_(path), ui_(ui), registryFolder_(std::move(registryFolder)) {}
 
 bool BackupFile::Begin(bool startNewFile) {
     if (!Wanted()) return true;
@@ -131,6 +185,9 @@ bool BackupFile::Start(bool startNewFile) {
         return false;
     }
     file_ = old.file;
+    if (IsRegistryFile(registryFolder_, path_) || IsRegistryFile(registryFolder_, file_)) {
+        return RefuseRegistryFile(file_);
+    }
     // A file made here, or one at the path itself that a new backup emptied, goes again when
     // the start fails after opening it; through a link the file stays, so that the link still
     // leads somewhere.
@@ -163,6 +220,17 @@ bool BackupFile::FailStart(const char* failed, const std::string& reason) {
     return false;
 }
 
+// The registry's own files are never a backup: writing there would destroy the registry, and the
+// keys the run removed would be in no backup at all.
+bool BackupFile::RefuseRegistryFile(const std::string& file) {
+    std::string text = "The backup file " + Quoted(path_);
+    if (file != path_) text += " leads to " + Quoted(file) + ", which";
+    Report(text + " is a registry file of the Wine prefix " + Quoted(registryFolder_) +
+           " (or a temporary file of its saves): a backup written there would destroy the "
+           "registry.\n" + kChooseAFile);
+    return false;
+}
+
 // Gives the earlier file the first free name that says when it was written.
 bool BackupFile::KeepAside(const platform::PathFacts& old) {
     const std::string stamp = NameStamp(old.modified);
@@ -173,6 +241,10 @@ bool BackupFile::KeepAside(const platform::PathFacts& old) {
         platform::PathFacts there;
         if (!files_.Look(name, there, reason)) break;
         if (there.kind != Kind::Nothing) continue;
+        if (IsRegistryFile(registryFolder_, name)) {
+            reason = "that is a registry file of the Wine prefix " + Quoted(registryFolder_);
+            break;
+        }
         if (!files_.Rename(old.file, name, reason)) break;
         keptAs_ = name;
         return true;
@@ -187,7 +259,7 @@ bool BackupFile::Write(const std::string& text, const std::string& keyName) {
     std::string reason = "it is not open";
     if (writer_ != nullptr && writer_->Write(BackupFileLine(text), reason)) return true;
     Report("The backup file " + Quoted(path_) + " could not be written: " + reason + ".\n" +
-           "The removal stopped before deleting " + keyName +
+           "The removal stopped before deleting " + FileTextOfRegistryText(keyName) +
            "; every key deleted before it is in the backup file.");
     writer_.reset();
     return false;
@@ -203,16 +275,17 @@ void BackupFile::End() {
         }
     }
     if (!keptAs_.empty()) {
-        ui_.ShowMessage("The backup file " + Quoted(path_) +
+        ui_.ShowFileMessage("The backup file " + Quoted(path_) +
                         " held what an earlier removal took; it is kept as " + Quoted(keptAs_) +
                         ". Import that file to bring those keys back (" + RestoreCommand(keptAs_) +
                         "). What this removal took is in " + Quoted(path_) + ".");
     }
 }
 
+// Every report names the backup file: the platform's text.
 void BackupFile::Report(const std::string& text) {
     reported_ = true;
-    ui_.ShowMessage(text);
+    ui_.ShowFileMessage(text);
 }
 
 }  // namespace cleaner

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
 #include "platform/files/backup_files.h"
 
 #include <memory>
@@ -16,10 +17,18 @@
 
 namespace cleaner {
 
+// Whether writing at file would write over the registry whose files are in registryFolder (a
+// Wine prefix): one of the registry files there, or a temporary file of a save of them (this
+// program's or the Wine server's), however the name leads there (links, "..", another name of
+// the folder). An empty registryFolder protects nothing.
+bool IsRegistryFile(const std::string& registryFolder, const std::string& file);
+
 class BackupFile {
 public:
-    // An empty path means no backup: every call then succeeds and touches no file.
-    BackupFile(platform::BackupFiles& files, const std::string& path, RegistryUi& ui);
+    // An empty path means no backup: every call then succeeds and touches no file. No file in
+    // registryFolder that IsRegistryFile names is ever written, renamed or removed.
+    BackupFile(platform::BackupFiles& files, const std::string& path, FennickView& ui,
+               std::string registryFolder = {});
     BackupFile(const BackupFile&) = delete;
     BackupFile& operator=(const BackupFile&) = delete;
 
@@ -33,7 +42,7 @@ public:
     bool Begin(bool startNewFile);
 
     // Writes one key's export text as one line. False after telling the user why, naming
-    // keyName as the key that was not deleted: delete nothing more.
+    // keyName (registry text) as the key that was not deleted: delete nothing more.
     bool Write(const std::string& text, const std::string& keyName);
 
     // Closes the file (a close that fails is reported unless a report was already shown), and
@@ -44,11 +53,13 @@ private:
     bool Start(bool startNewFile);
     bool KeepAside(const platform::PathFacts& old);
     bool FailStart(const char* failed, const std::string& reason);
+    bool RefuseRegistryFile(const std::string& file);
     void Report(const std::string& text);
 
     platform::BackupFiles& files_;
     std::string path_;
-    RegistryUi& ui_;
+    FennickView& ui_;
+    std::string registryFolder_;
     std::string file_;     // what is written: the path, or the file its link leads to
     std::string keptAs_;   // where an earlier backup was kept, when one was
     bool removeOnFailure_ = false;  // the start made or replaced file_

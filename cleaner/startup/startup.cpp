@@ -7,6 +7,7 @@
 #include "cleaner/startup/usage.h"
 #include "platform/registry/text.h"
 
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -76,6 +77,19 @@ std::unique_ptr<RegistryStore> OpenRegistry(StartupPlatform& platform, std::stri
 
 }  // namespace
 
+std::string RegistryFilesFolder(const RegistryStore& store) {
+    std::string folder = store.FilesFolder();
+#ifdef _WIN32
+    // Under Wine a Windows program's registry is the prefix's files, which the Wine server
+    // writes; Wine names the prefix to its programs as "\??\Z:\home\me\.wine".
+    if (const char* wine = std::getenv("WINECONFIGDIR"); folder.empty() && wine != nullptr) {
+        folder = wine;
+        if (folder.rfind("\\??\\", 0) == 0) folder.erase(0, 4);
+    }
+#endif
+    return folder;
+}
+
 int RunCommandLine(StartupPlatform& platform, const std::string& commandLine) {
     std::string refusal;
     const std::unique_ptr<RegistryStore> store = OpenRegistry(platform, refusal);
@@ -128,6 +142,7 @@ int RunWindowMode(StartupPlatform& platform) {
     modFennick fennick(reg, shown);
     fennick.UseBackupFiles(platform.BackupFiles());
     fennick.UseRegistryCommit(&commit);
+    fennick.UseRegistryFolder(RegistryFilesFolder(*store));
     FennickRun run(fennick, shown);
     run.UseStore(commit);
     shown.Attach(run);

@@ -28,6 +28,11 @@ int Startup(StartupPlatform& platform);
 // on standard error; a refused registry or a failed save goes to standard error.
 int RunCommandLine(StartupPlatform& platform, const std::string& commandLine);
 
+// The folder of the files that hold the store's registry, which no backup may write over: the
+// store's own (the Wine prefix on Linux), or under Wine the prefix of the Wine running the
+// Windows program. Empty when there is none.
+std::string RegistryFilesFolder(const RegistryStore& store);
+
 // The window mode: frmFennick on the platform's registry until the window is gone.
 int RunWindowMode(StartupPlatform& platform);
 

@@ -37,6 +37,9 @@ public:
     // Makes the changes lasting, all or each file whole. Throws std::exception, whose what()
     // tells the user what was not saved and why, when it cannot.
     virtual void Save() = 0;
+    // The folder of the files that hold the registry (a Wine prefix), which no backup may write
+    // over; empty when the platform does not know it (see RegistryFilesFolder).
+    virtual std::string FilesFolder() const { return {}; }
 };
 
 class StartupPlatform {

@@ -28,8 +28,12 @@ bool StoreCommit::Save() {
     } catch (const std::exception& failure) {
         failed_ = true;
         std::string text = failure.what();
+        // The store says what it saved and what it left; a file it left still holds every key
+        // the run took out of it, so the backup is a copy, not the only place they are.
         if (!backupFile_.empty()) {
-            text += "\nEvery key this run removed is in its backup file \"" + backupFile_ + "\".";
+            text += "\nKeys that this run took out of a file that was not saved are still in "
+                    "that file. Every key it took out is also in its backup file \"" +
+                    backupFile_ + "\".";
         }
         if (text != lastReport_) report_(text);
         lastReport_ = std::move(text);

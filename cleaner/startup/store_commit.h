@@ -27,7 +27,7 @@ public:
     bool Save();
 
     // True while the last save has failed (its changes are not in the files).
-    bool Failed() const { return failed_; }
+    bool Failed() const override { return failed_; }
 
 private:
     RegistryStore& store_;

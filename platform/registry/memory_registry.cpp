@@ -370,6 +370,13 @@ LONG MemoryRegistry::QueryNarrowLoss(HKEY key, DWORD* loss) {
     return kErrorSuccess;
 }
 
+LONG MemoryRegistry::QueryKeyClass(HKEY key, bool* hasClass) {
+    Key* target = nullptr;
+    if (LONG rc = state_->Resolve(key, target); rc != kErrorSuccess) return rc;
+    *hasClass = state_->tree.ClassName(*target).has_value();
+    return kErrorSuccess;
+}
+
 void MemoryRegistry::SetStringW(HKEY root, std::u16string_view path, std::u16string_view name,
                                 std::u16string_view textValue) {
     Key* key = &state_->BuildRoot(root);

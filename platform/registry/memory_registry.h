@@ -68,6 +68,7 @@ public:
     enum class NameBufferRules { kTellNeededSize, kWindows };
     void SetNameBufferRules(NameBufferRules rules);
     LONG QueryNarrowLoss(HKEY key, DWORD* loss) override;
+    LONG QueryKeyClass(HKEY key, bool* hasClass) override;
     // Stores a REG_SZ value given in UTF-16, below a path given in UTF-16 (keys on the way are
     // created), for text that the narrow code page cannot carry.
     void SetStringW(HKEY root, std::u16string_view path, std::u16string_view name,

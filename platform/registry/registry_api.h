@@ -128,6 +128,15 @@ public:
     // WC_NO_BEST_FIT_CHARS) with its used-default flag tells each text.)
     virtual LONG QueryNarrowLoss(HKEY key, DWORD* loss) = 0;
 
+    // Whether the key has a class name (Wine's #class; Windows: the class RegQueryInfoKeyA
+    // gives), which a REGEDIT4 file cannot carry. 0, or 6 as RegEnumKeyExA. A registry that does
+    // not keep class names may keep this default.
+    virtual LONG QueryKeyClass(HKEY key, bool* hasClass) {
+        (void)key;
+        *hasClass = false;
+        return 0;
+    }
+
     // True for a 64-bit registry that keeps a 32-bit node beside its own (a prefix whose files
     // say #arch=win64; 64-bit Windows): 32-bit installers' keys are then below Wow6432Node
     // (HKEY_CLASSES_ROOT\Wow6432Node, HKEY_LOCAL_MACHINE\Software\Wow6432Node), reached by that

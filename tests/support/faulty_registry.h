@@ -129,6 +129,7 @@ public:
         if (const auto code = Count(Op::NarrowLoss)) return *code;
         return inner_.QueryNarrowLoss(key, loss);
     }
+    LONG QueryKeyClass(HKEY key, bool* hasClass) override { return inner_.QueryKeyClass(key, hasClass); }
     DWORD FormatMessageA(DWORD flags, const void* source, DWORD id, DWORD language, char* buffer,
                          DWORD size, void* arguments) override {
         return inner_.FormatMessageA(flags, source, id, language, buffer, size, arguments);

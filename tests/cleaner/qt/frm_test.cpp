@@ -293,6 +293,26 @@ TEST_F(WindowTest, RegistryReportsGoToAnOkBox) {
     EXPECT_THAT(reports.front(), HasSubstr("Open Reg:"));
 }
 
+// File names in the boxes are the platform's text, not the registry's code page: each message
+// names them as the user typed them.
+TEST_F(WindowTest, MessagesNameFilesAsTheUserTypedThem) {
+    const std::string backup = folder.File("Sicherung-\u00e4\u00f6\u00fc.reg");
+    folder.Write("Sicherung-\u00e4\u00f6\u00fc.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\{E}]\r\n");
+    window.txtRegFile->setText(QString::fromStdString(backup));
+    answers = {RunWindow::Answer::Ok};
+    window.cmdRemove->click();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_THAT(reports[0], HasSubstr("\"" + backup + "\""));
+    EXPECT_THAT(reports[0], HasSubstr(folder.File("Sicherung-\u00e4\u00f6\u00fc-")));
+
+    const std::string keywords = folder.File("Schl\u00fcssel.txt");
+    folder.Write("Schl\u00fcssel.txt", std::string("T\0a\0r\0", 6));
+    window.txtKeyFile->setText(QString::fromStdString(keywords));
+    window.cmdRemove->click();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_THAT(reports[1], HasSubstr("\"" + keywords + "\" holds NUL bytes"));
+}
+
 TEST_F(WindowTest, CancelUnloadsTheWindowAndEndsTheProgram) {
     window.cmdCancel->click();
     EXPECT_FALSE(window.isVisible());

@@ -56,6 +56,34 @@ frmFennick* FindWindow() {
     return nullptr;
 }
 
+// The suite's keys in HKEY_CLASSES_ROOT that a run removes, as the prefix file and as the backup
+// (in upper case) name them.
+const std::vector<std::pair<std::string, std::string>>& RemovedKeys() {
+    static const std::vector<std::pair<std::string, std::string>> keys = {
+        {"Wow6432Node\\\\Tarvo.Invoice", "WOW6432NODE\\TARVO.INVOICE"},
+        {"Wow6432Node\\\\Tarvo.Invoice.1", "WOW6432NODE\\TARVO.INVOICE.1"},
+        {"Wow6432Node\\\\Tarvo.Ledger", "WOW6432NODE\\TARVO.LEDGER"},
+        {"Wow6432Node\\\\Tarvo.Ledger.1", "WOW6432NODE\\TARVO.LEDGER.1"},
+        {std::string("Wow6432Node\\\\CLSID\\\\") + kLedgerClsid,
+         std::string("WOW6432NODE\\CLSID\\") + kLedgerClsid},
+        {"TypeLib\\\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}\\\\1.0",
+         "TYPELIB\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}"},
+    };
+    return keys;
+}
+
+// How many of those keys have their own block in the backup file so far.
+int BlocksInBackup() {
+    std::string backup = testsupport::ReadFile(gRegFile);
+    for (char& c : backup) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    int blocks = 0;
+    for (const auto& key : RemovedKeys()) {
+        if (backup.find("\r\n[HKEY_CLASSES_ROOT\\" + key.second + "]\r\n") != std::string::npos)
+            ++blocks;
+    }
+    return blocks;
+}
+
 void Step() {
     static int stage = 0;
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -70,12 +98,10 @@ void Step() {
     if (window == nullptr) return;
     if (gScript == Script::CancelDuringRemoval && stage == 1 &&
         window->txtStatus->text() == QStringLiteral("Remove Keys Started")) {
-        // Cancel while the removal lets the window process its events, after a few keys.
-        static QStringList removing;
-        if (!removing.contains(window->txtKeyWord->text())) removing << window->txtKeyWord->text();
-        if (removing.size() == 4) {
-            std::fprintf(stderr, "cancel while removing %s\n",
-                         window->txtKeyWord->text().toStdString().c_str());
+        // Cancel while the removal lets the window process its events, once the backup holds
+        // three of the found keys: those are deleted, and the removal is inside a later one.
+        if (BlocksInBackup() >= 3) {
+            std::fprintf(stderr, "cancel while removing\n");
             window->cmdCancel->click();  // ends the program here
         }
         return;
@@ -194,17 +220,7 @@ TEST(StartupWindowDeathTest, CancelDuringTheRemovalKeepsEveryDeletedKeyInTheBack
     const std::string user = testsupport::ReadFile(prefix + "/user.reg");
     std::string backup = testsupport::ReadFile(gRegFile);
     for (char& c : backup) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    // The suite's keys in HKEY_CLASSES_ROOT, as the prefix file and as the backup name them.
-    const std::vector<std::pair<std::string, std::string>> keys = {
-        {"Wow6432Node\\\\Tarvo.Invoice", "WOW6432NODE\\TARVO.INVOICE"},
-        {"Wow6432Node\\\\Tarvo.Invoice.1", "WOW6432NODE\\TARVO.INVOICE.1"},
-        {"Wow6432Node\\\\Tarvo.Ledger", "WOW6432NODE\\TARVO.LEDGER"},
-        {"Wow6432Node\\\\Tarvo.Ledger.1", "WOW6432NODE\\TARVO.LEDGER.1"},
-        {std::string("Wow6432Node\\\\CLSID\\\\") + kLedgerClsid,
-         std::string("WOW6432NODE\\CLSID\\") + kLedgerClsid},
-        {"TypeLib\\\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}\\\\1.0",
-         "TYPELIB\\{6B1D0C4A-2F3E-4A51-9C07-5E1A7D20C001}"},
-    };
+    const auto& keys = RemovedKeys();
     int gone = 0;
     for (const auto& [inFile, inBackup] : keys) {
         SCOPED_TRACE(inFile);

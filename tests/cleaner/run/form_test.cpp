@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,8 +70,11 @@ public:
     void QuitEventLoop(int exitStatus) override {
         log.push_back("quit " + std::to_string(exitStatus));
     }
-    void PumpEvents() override {}
+    void PumpEvents() override {
+        if (onPump) onPump();
+    }
     std::string LocalTimeText() override { return "10:11:12"; }
+    std::function<void()> onPump;
 };
 
 class TestForm : public FennickForm {
@@ -95,7 +99,8 @@ protected:
     platform::MemoryRegistry registry;
     std::unique_ptr<FakeControls> made = std::make_unique<FakeControls>();
     FakeControls& controls = *made;
-    TestForm form{std::move(made)};
+    std::chrono::steady_clock::time_point now{};  // the form's clock: moves only when told
+    TestForm form{std::move(made), [this] { return now; }};
     modRegFuncs reg{registry, form};
     modFennick fennick{reg, form};
     FennickRun run{fennick, form};
@@ -125,6 +130,49 @@ TEST_F(FormTest, FieldsAreWrittenOnlyOnceARunHasStartedEachPaintedAtOnce) {
     EXPECT_TRUE(SuiteClassesGone(registry));
     EXPECT_THAT(folder.Read("taDeletedRegKeys.reg"), ::testing::HasSubstr(kSuiteClsid));
     EXPECT_THAT(ends, IsEmpty());
+}
+
+// A search shows each keyword, but the field is painted at most once in the paint interval: with
+// the latest keyword when the interval is over, and before anything else is shown or asked with
+// the last one.
+TEST_F(FormTest, TheKeywordFieldIsPaintedAtMostOncePerIntervalAndEndsOnTheLastKeyword) {
+    const auto keywordLog = [this] {
+        std::vector<std::string> shown;
+        for (const std::string& entry : controls.log) {
+            if (entry.find("txtKeyWord") != std::string::npos) shown.push_back(entry);
+        }
+        controls.log.clear();
+        return shown;
+    };
+    fennick.RunStarted = true;
+    form.UpdateKeywordText("a");
+    form.UpdateKeywordText("b");
+    now += FennickForm::kKeywordPaintInterval / 2;
+    form.UpdateKeywordText("c");
+    form.DoEvents();
+    EXPECT_THAT(keywordLog(), ElementsAre("set txtKeyWord registry a", "paint txtKeyWord"));
+    now += FennickForm::kKeywordPaintInterval / 2;
+    form.DoEvents();  // the interval is over: the latest
+    form.UpdateKeywordText("d");
+    EXPECT_THAT(keywordLog(), ElementsAre("set txtKeyWord registry c", "paint txtKeyWord"));
+    form.Ask("?");  // the last, before the question
+    EXPECT_THAT(controls.log, ElementsAre("set txtKeyWord registry d", "paint txtKeyWord", "ask ?"));
+    controls.log.clear();
+
+    // A whole run over a long list, each yield a millisecond: a few paints, not one a keyword.
+    std::string words;
+    for (int i = 0; i < 2000; ++i) words += "Kw" + std::to_string(i) + "\r\n";
+    folder.Write("taRegKeywords.txt", words + "Tarvo\r\n");
+    int yields = 0;
+    controls.onPump = [&] {
+        ++yields;
+        now += std::chrono::milliseconds(1);
+    };
+    form.cmdRemove_Click();
+    const auto paints = std::count(controls.log.begin(), controls.log.end(), "paint txtKeyWord");
+    EXPECT_GT(yields, 8000);
+    EXPECT_LE(paints, yields / 40 + 20);
+    EXPECT_TRUE(SuiteClassesThere(registry));  // the question was answered Cancel
 }
 
 TEST_F(FormTest, ClosingDuringARunActsAsCancelOnceAndWhenIdleEndsNothing) {

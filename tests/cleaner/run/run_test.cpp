@@ -369,6 +369,7 @@ public:
         if (onRefresh) onRefresh();
     }
     void UseBackupFile(const std::string& path) override { backupFiles.push_back(path); }
+    bool Failed() const override { return false; }
 };
 
 TEST_F(RunTest, EachRunStartsFromTheRegistryOnDiscAndTellsTheStoreItsBackup) {

@@ -10,6 +10,8 @@
 #include "platform/files/durable_files.h"
 #include "platform/files/standard_files.h"
 #include "platform/registry/memory_registry.h"
+#include "platform/registry/wine_store.h"
+#include "tests/cleaner/startup/prefix_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include <sys/resource.h>
@@ -33,6 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -232,6 +236,93 @@ TEST_P(BackupWritersTest, APathThatIsNoRegularFileIsRefusedBeforeAnyDelete) {
     EXPECT_FALSE(removal.KeyThere());
     EXPECT_TRUE(fs::is_symlink(PathOf("link.reg")));
     EXPECT_THAT(ReadAll(PathOf("target.reg")), HasSubstr("[HKEY_CLASSES_ROOT\\CLSID\\{A}]"));
+}
+
+// The prefix's own registry files, or the temporary files of their saves, are never a backup,
+// whichever way the path leads there; both removals refuse before anything is written or
+// deleted. Any other file in the prefix folder is still a backup.
+TEST_P(BackupWritersTest, ABackupThatLeadsToTheRegistryFilesIsRefusedBeforeAnyDelete) {
+    const fs::path prefix = folder / "prefix";
+    fs::create_directories(prefix / "drive_c");
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+        std::ofstream(prefix / name) << "WINE REGISTRY Version 2\n;; " << name << "\n";
+    }
+    fs::create_symlink(prefix / "user.reg", folder / "user-link.reg");
+    fs::create_symlink(prefix, folder / "prefix-link");
+    fs::create_hard_link(prefix / "system.reg", folder / "hard.reg");
+    const auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(prefix)) {
+            files[entry.path().filename().string()] =
+                entry.is_regular_file() ? ReadAll(entry.path()) : "";
+        }
+        return files;
+    };
+    const auto before = listing();
+    for (const fs::path& path :
+         {prefix / "user.reg", prefix / "drive_c" / ".." / "system.reg", folder / "user-link.reg",
+          folder / "prefix-link" / "USERDEF.REG", folder / "hard.reg",
+          prefix / ".user.reg.sorvel-Ab12Cd", folder / "prefix-link" / "reg1f2e0000.tmp"}) {
+        OneKeyRemoval removal(Files());
+        removal.fennick.UseRegistryFolder(prefix.string());
+        removal.fennick.RemoveFoundKeys(path.string());
+        bool startNewFile = false;
+        removal.fennick.RemoveSettings(path.string(), startNewFile);
+        EXPECT_TRUE(removal.KeyThere()) << path;
+        ASSERT_EQ(removal.view.messages.size(), 2u) << path;
+        EXPECT_THAT(removal.view.messages[0],
+                    HasSubstr("is a registry file of the Wine prefix \"" + prefix.string()));
+        EXPECT_THAT(removal.view.messages[1], HasSubstr("Nothing was deleted"));
+        EXPECT_EQ(listing(), before) << path;
+    }
+
+    OneKeyRemoval removal(Files());
+    removal.fennick.UseRegistryFolder(prefix.string());
+    removal.fennick.RemoveFoundKeys((prefix / "taDeletedRegKeys.reg").string());
+    EXPECT_FALSE(removal.KeyThere());
+    EXPECT_THAT(removal.view.messages, ::testing::IsEmpty());
+}
+
+// Trees a registry editor cannot give back from the backup, on the Wine store: a key with a
+// class name (#class, which REGEDIT4 cannot carry) and a chain of keys whose full name grows
+// past what the editor reads. Both are kept whole and named in one message with the trees kept
+// for their text; the keys beside them go as always.
+TEST_P(BackupWritersTest, TreesTheBackupCannotGiveBackAreKeptAndNamedInOneMessage) {
+    TempPrefix prefix;
+    const std::string deep = "CLSID\\{DEEP}";
+    std::string chain = deep;
+    for (int level = 0; level < 180; ++level) chain += "\\" + std::string(200, static_cast<char>('a' + level % 26));
+    prefix.Change([&](platform::MemoryRegistry& registry) {
+        registry.SetString(platform::kHkeyClassesRoot, chain, "", "bottom");
+        registry.SetString(platform::kHkeyClassesRoot, "CLSID\\{PLAIN}", "", "plain");
+        registry.SetString(platform::kHkeyClassesRoot, "CLSID\\{CLASSY}\\Sub", "", "sub");
+    });
+    // Wine writes a class name as an option line of the key's block.
+    std::ofstream(prefix.Path() + "/system.reg", std::ios::app)
+        << "\n[Software\\\\Classes\\\\CLSID\\\\{CLASSY}\\\\Sub\\\\Deeper] 1700000000\n"
+           "#class=\"Widget\"\n@=\"classy\"\n";
+    const auto store = platform::WinePrefixStore::Open(prefix.Path());
+    RecordingView view;
+    cleaner::modRegFuncs reg(store->Registry(), view);
+    cleaner::modFennick fennick(reg, view);
+    fennick.UseBackupFiles(Files());
+    for (const char* id : {"{DEEP}", "{PLAIN}", "{CLASSY}"}) {
+        fennick.FoundKeys.push_back({"CLSID\\", "", id, ""});
+    }
+    fennick.RemoveFoundKeys(PathOf("backup.reg"));
+
+    auto& registry = dynamic_cast<platform::MemoryRegistry&>(store->Registry());
+    EXPECT_TRUE(registry.KeyExists(platform::kHkeyClassesRoot, chain));
+    EXPECT_TRUE(registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{CLASSY}\\Sub\\Deeper"));
+    EXPECT_FALSE(registry.KeyExists(platform::kHkeyClassesRoot, "CLSID\\{PLAIN}"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr("class name"));
+    EXPECT_THAT(view.messages[0], HasSubstr("\nHKEY_CLASSES_ROOT\\CLSID\\{DEEP}\n"));
+    EXPECT_THAT(view.messages[0], HasSubstr("\nHKEY_CLASSES_ROOT\\CLSID\\{CLASSY}\n"));
+    const std::string backup = ReadAll(PathOf("backup.reg"));
+    EXPECT_THAT(backup, HasSubstr("{PLAIN}"));
+    EXPECT_THAT(backup, Not(HasSubstr("{DEEP}")));
+    EXPECT_THAT(backup, Not(HasSubstr("{CLASSY}")));
 }
 
 TEST_P(BackupWritersTest, AStartThatCannotWriteTheHeaderLeavesTheFilesAsTheyWere) {

@@ -71,10 +71,8 @@ TEST_F(LoadKeywordsTest, DuplicatesStayInFileOrder) {
     EXPECT_EQ(Load("acme\r\nzeta\r\nacme\r\n"), (Lines{"acme", "zeta", "acme"}));
 }
 
-TEST_F(LoadKeywordsTest, KeepsWindows1252AndNulBytesUnchanged) {
-    std::string nul("a\0b", 3);
-    EXPECT_EQ(Load("\xC9" "cole \x80\r\n" + nul + "\r\nnext\r\n"),
-              (Lines{"\xC9" "cole \x80", nul, "next"}));
+TEST_F(LoadKeywordsTest, KeepsWindows1252Unchanged) {
+    EXPECT_EQ(Load("\xC9" "cole \x80\r\nnext\r\n"), (Lines{"\xC9" "cole \x80", "next"}));
 }
 
 TEST_F(LoadKeywordsTest, ReadsAMegabyteLineWhole) {
@@ -128,6 +126,26 @@ TEST_F(LoadKeywordsTest, AKeywordWithoutAWindows1252FormIsReportedByItsLine) {
     EXPECT_THAT(view.calls[0], ::testing::StartsWith("message:Line 3 of the keyword file \"utf16.txt\""));
     EXPECT_THAT(view.calls[2], ::testing::StartsWith("message:Lines 2 and 3 of the keyword file"));
     EXPECT_EQ(view.calls[3], "status:Error opening keywords file");
+}
+
+// UTF-16 without a mark (every second byte NUL), or any NUL in a file without a mark, could
+// match nothing: one message says what is wrong and what to do, and the file counts as unread.
+TEST_F(LoadKeywordsTest, AFileWithNulBytesAndNoMarkIsRefused) {
+    const std::string unmarked = Utf16(u"Tarvo\r\nNexbay\r\n", false).substr(2);
+    for (const std::string& bytes : {unmarked, std::string("Tarvo\r\na\0b\r\n", 12)}) {
+        view.calls.clear();
+        Write("words.txt", bytes);
+        fennick.Keywords = {Keyword{"old", ""}};
+        EXPECT_FALSE(fennick.LoadKeywords("words.txt"));
+        EXPECT_TRUE(fennick.Keywords.empty());
+        ASSERT_EQ(view.calls.size(), 2u);
+        EXPECT_THAT(view.calls[0], ::testing::StartsWith(
+                                       "message:The keyword file \"words.txt\" holds NUL bytes"));
+        EXPECT_THAT(view.calls[0], ::testing::HasSubstr("UTF-16 with a byte-order mark"));
+        EXPECT_EQ(view.calls[1], "status:Error opening keywords file");
+    }
+    // With a mark the same text is read as it is meant.
+    EXPECT_EQ(Load(Utf16(u"Tarvo\r\nNexbay\r\n", false)), (Lines{"Tarvo", "Nexbay"}));
 }
 
 TEST_F(LoadKeywordsTest, AFileWithoutKeywordsLoadsAnEmptyList) {

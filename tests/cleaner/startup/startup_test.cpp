@@ -16,8 +16,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -34,6 +36,7 @@ using platform::kHkeyCurrentUser;
 using platform::kHkeyLocalMachine;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 const char* const kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -245,8 +248,9 @@ TEST(StartupStoreCommitTest, AFailureIsReportedOnceUntilASaveOrARefreshAndNamesT
     EXPECT_FALSE(commit.Save());
     EXPECT_TRUE(commit.Failed());
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "the disc is full\nEvery key this run removed is in its backup file "
-                          "\"taDeletedRegKeys.reg\".");
+    EXPECT_EQ(reports[0], "the disc is full\nKeys that this run took out of a file that was not "
+                          "saved are still in that file. Every key it took out is also in its "
+                          "backup file \"taDeletedRegKeys.reg\".");
 
     commit.Refresh();  // a new run, with no backup yet
     EXPECT_FALSE(commit.Save());
@@ -276,7 +280,9 @@ private:
 // A window that, once shown, makes one run that removes only the settings, answering OK.
 class OneRunWindow : public cleaner::MainWindow {
 public:
-    explicit OneRunWindow(std::vector<std::string>& messages) : messages_(messages) {}
+    explicit OneRunWindow(std::vector<std::string>& messages,
+                          std::string regFile = "/backups/taDeletedRegKeys.reg")
+        : messages_(messages), regFile_(std::move(regFile)) {}
 
     void Attach(cleaner::FennickRun& run) override { run_ = &run; }
     void SetEnder(std::function<void(int)>) override {}
@@ -293,7 +299,7 @@ public:
     int Check1Value() const override { return 0; }
     int Check2Value() const override { return 1; }
     std::string KeyFileText() const override { return "taRegKeywords.txt"; }
-    std::string RegFileText() const override { return "/backups/taDeletedRegKeys.reg"; }
+    std::string RegFileText() const override { return regFile_; }
     void SetText1(const std::string&) override {}
     void SetText2(const std::string&) override {}
     std::string TimeOfDayText() override { return "10:11:12"; }
@@ -304,6 +310,7 @@ public:
 
 private:
     std::vector<std::string>& messages_;
+    std::string regFile_;
     cleaner::FennickRun* run_ = nullptr;
 };
 
@@ -323,8 +330,82 @@ TEST(StartupWindowModeTest, ARunReadsTheStoreAgainAndARefusedSaveNamesTheBackupO
                 HasSubstr("[HKEY_CURRENT_USER\\SOFTWARE\\Tarvo\\98]"));
     EXPECT_THAT(messages, ::testing::ElementsAre(
                               "user.reg was changed by another program since it was read.\n"
-                              "Every key this run removed is in its backup file "
-                              "\"/backups/taDeletedRegKeys.reg\"."));
+                              "Keys that this run took out of a file that was not saved are "
+                              "still in that file. Every key it took out is also in its backup "
+                              "file \"/backups/taDeletedRegKeys.reg\"."));
+}
+
+// The run knows the prefix it works on: a backup named as one of its registry files is refused
+// and nothing is deleted.
+TEST(StartupWindowModeTest, ABackupNamedAsThePrefixsRegistryFileIsRefused) {
+    TempPrefix prefix;
+    prefix.Change([](platform::MemoryRegistry& registry) {
+        registry.SetString(kHkeyCurrentUser, "Software\\Tarvo\\98", "Left", "120");
+    });
+    const std::string userReg = prefix.Read("user.reg");
+    std::vector<std::string> messages;
+    TestPlatform platform;
+    platform.open = [&] { return cleaner::OpenWinePrefix(prefix.Path()); };
+    platform.makeWindow = [&] {
+        return std::make_unique<OneRunWindow>(messages, prefix.Path() + "/./user.reg");
+    };
+    EXPECT_EQ(cleaner::RunWindowMode(platform), 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_THAT(messages[0], HasSubstr("is a registry file of the Wine prefix"));
+    EXPECT_TRUE(platform.files.files.empty());
+    EXPECT_EQ(prefix.Read("user.reg"), userReg);
+    EXPECT_TRUE(prefix.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\98"));
+}
+
+// A run with both boxes ticked whose first question finds the prefix changed on disc (another
+// program imported a file while it was open).
+class ChangedAtTheQuestionWindow : public OneRunWindow {
+public:
+    ChangedAtTheQuestionWindow(std::vector<std::string>& messages,
+                               std::vector<std::string>& questions, const TempPrefix& prefix)
+        : OneRunWindow(messages), questions_(questions), prefix_(prefix) {}
+
+    int Check1Value() const override { return 1; }
+    std::string KeyFileText() const override { return prefix_.Path() + "/taRegKeywords.txt"; }
+    Answer Ask(const std::string& question) override {
+        if (questions_.empty()) std::ofstream(prefix_.Path() + "/system.reg", std::ios::app) << "\n";
+        questions_.push_back(question);
+        return Answer::Ok;
+    }
+
+private:
+    std::vector<std::string>& questions_;
+    const TempPrefix& prefix_;
+};
+
+// The save is refused, so nothing was removed from the prefix: the message says so and does not
+// claim the backup is the only copy, and the settings are not asked about, since the run could
+// not keep what it removed.
+TEST(StartupWindowModeTest, ASaveRefusedAtTheQuestionSaysWhatIsTrueAndAsksNoMore) {
+    TempPrefix prefix;
+    prefix.Change([](platform::MemoryRegistry& registry) {
+        registry.SetString(kHkeyLocalMachine, "Software\\Classes\\Tarvo.Ledger", "", "Ledger");
+        registry.SetString(kHkeyLocalMachine, "Software\\Tarvo\\98", "Seats", "5");
+    });
+    std::ofstream(prefix.Path() + "/taRegKeywords.txt") << "Tarvo\r\n";
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    TestPlatform platform;
+    platform.open = [&] { return cleaner::OpenWinePrefix(prefix.Path()); };
+    platform.makeWindow = [&] {
+        return std::make_unique<ChangedAtTheQuestionWindow>(messages, questions, prefix);
+    };
+
+    EXPECT_EQ(cleaner::RunWindowMode(platform), cleaner::kExitFailed);
+    EXPECT_THAT(questions, ::testing::ElementsAre(cleaner::runtext::kAskRemoveKeys));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_THAT(messages[0], StartsWith("Nothing was saved: "));
+    EXPECT_THAT(messages[0], HasSubstr("still in that file"));
+    EXPECT_THAT(messages[0], Not(HasSubstr("Every key this run removed")));
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Classes\\Tarvo.Ledger"));
+    EXPECT_TRUE(prefix.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\98"));
+    EXPECT_THAT(platform.files.files["/backups/taDeletedRegKeys.reg"],
+                HasSubstr("[HKEY_CLASSES_ROOT\\Tarvo.Ledger]"));
 }
 
 TEST(StartupWindowModeTest, WithoutAWindowBothTheProblemAndARefusalGoToTheErrorStream) {
