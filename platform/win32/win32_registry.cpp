@@ -295,4 +295,22 @@ LONG Win32Registry::QueryNarrowLoss(HKEY key, DWORD* loss) {
     return status;
 }
 
+LONG Win32Registry::QueryKeyClass(HKEY key, bool* hasClass) {
+    if (hasClass == nullptr) return ERROR_INVALID_PARAMETER;
+    *hasClass = false;
+    const auto real = static_cast<WinKey>(Real(key));
+    if (real == nullptr) return ERROR_INVALID_HANDLE;
+    // A key has a class name when it is not empty; one longer than the buffer is one too.
+    wchar_t name[256];
+    ::DWORD classLength = sizeof name / sizeof name[0];
+    LONG status = ::RegQueryInfoKeyW(real, name, &classLength, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_MORE_DATA) {
+        *hasClass = true;
+        return ERROR_SUCCESS;
+    }
+    if (status == ERROR_SUCCESS) *hasClass = classLength > 0;
+    return status;
+}
+
 }  // namespace platform

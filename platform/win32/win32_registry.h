@@ -36,6 +36,7 @@ public:
     DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                          char* buffer, DWORD size, void* arguments) override;
     LONG QueryNarrowLoss(HKEY key, DWORD* loss) override;
+    LONG QueryKeyClass(HKEY key, bool* hasClass) override;
     bool HasWow64Node() const override { return wow64Node_; }
 
 private:

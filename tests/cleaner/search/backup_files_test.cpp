@@ -10,7 +10,7 @@
 #include "platform/files/durable_files.h"
 #include "platform/files/standard_files.h"
 #include "platform/registry/memory_registry.h"
-#include "platform/registry/wine_store.h"
+#include "platform/wine/wine_store.h"
 #include "tests/cleaner/startup/prefix_files.h"
 
 #include <gmock/gmock.h>

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -202,6 +203,23 @@ TEST_F(ForwarderTest, TellsWhatTheNarrowFunctionsCannotGiveOut) {
 
 // The tests' fault injector over advapi32: a fault named by its path hits the key reached
 // through a handle of its parent, and the key is untouched until the fault is cleared.
+TEST_F(ForwarderTest, TellsAKeyWithAClassName) {
+    ::HKEY made = nullptr;
+    wchar_t className[] = L"SuiteClass";
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (kScratch + L"\\Classed").c_str(), 0, className, 0,
+                                KEY_ALL_ACCESS, nullptr, &made, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(made);
+    MakeKey(HKEY_CURRENT_USER, kScratch + L"\\Plain");
+    for (const auto& [name, expected] : {std::pair{"\\Classed", true}, std::pair{"\\Plain", false}}) {
+        const Key key = Open(platform::kHkeyCurrentUser, kScratchNarrow + name);
+        bool hasClass = !expected;
+        EXPECT_EQ(registry.QueryKeyClass(key, &hasClass), 0) << name;
+        EXPECT_EQ(hasClass, expected) << name;
+        registry.RegCloseKey(key);
+    }
+}
+
 TEST_F(ForwarderTest, TheFaultInjectorNamesKeysOverAdvapi32) {
     MakeKey(HKEY_CURRENT_USER, kScratch + L"\\Locked");
     testsupport::FaultyRegistry faulty(registry);
