@@ -144,6 +144,7 @@ struct MemoryRegistry::State {
     std::unordered_map<HKEY, Key*> handles;
     HKEY nextHandle = kFirstHandle;
     std::vector<Fault> openFaults, deleteFaults, enumFaults;
+    std::vector<Fault> grants;  // code: the rights granted at and below place
     bool wow64Node = false;
 
     static bool IsRoot(HKEY key) {
@@ -196,6 +197,22 @@ struct MemoryRegistry::State {
         if (subKey)
             for (const std::u16string& part : SplitPath(subKey)) place.Append(part);
         return place;
+    }
+
+    // The rights granted on the key at place: those of the nearest grant at or above it.
+    std::optional<DWORD> Granted(const Place& place) const {
+        const Fault* nearest = nullptr;
+        for (const Fault& g : grants) {
+            if (g.place.hive != place.hive) continue;
+            const std::u16string& above = g.place.path;
+            const bool covers = place.path == above ||
+                                (place.path.size() > above.size() &&
+                                 place.path.compare(0, above.size(), above) == 0 &&
+                                 (above.empty() || place.path[above.size()] == u'\\'));
+            if (covers && (!nearest || above.size() > nearest->place.path.size())) nearest = &g;
+        }
+        if (!nearest) return std::nullopt;
+        return static_cast<DWORD>(nearest->code);
     }
 
     static const Fault* Find(const std::vector<Fault>& faults, const Place& place) {
@@ -294,7 +311,12 @@ void MemoryRegistry::FailEnumKey(HKEY root, std::string_view path, DWORD index, 
     state_->enumFaults.push_back({state_->PlaceFor(root, path), index, code});
 }
 
+void MemoryRegistry::GrantOnly(HKEY root, std::string_view path, DWORD granted) {
+    state_->grants.push_back({state_->PlaceFor(root, path), 0, static_cast<LONG>(granted)});
+}
+
 void MemoryRegistry::ClearFaults() {
+    state_->grants.clear();
     state_->openFaults.clear();
     state_->deleteFaults.clear();
     state_->enumFaults.clear();
@@ -302,7 +324,8 @@ void MemoryRegistry::ClearFaults() {
 
 std::size_t MemoryRegistry::OpenHandleCount() const { return state_->handles.size(); }
 
-LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
+LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired,
+                                   HKEY* result) {
     if (!result) return kErrorInvalidParameter;
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
@@ -311,6 +334,9 @@ LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, H
             return fault->code;
     Key* target = nullptr;
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (!state_->grants.empty())
+        if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
+            if ((samDesired & ~kKeyWow64Views & ~*granted) != 0) return kErrorAccessDenied;
     HKEY handle = state_->nextHandle;
     while (state_->handles.count(handle) || State::IsRoot(handle) || handle == 0) handle += 4;
     state_->nextHandle = handle + 4;
@@ -377,6 +403,9 @@ LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
     if (!state_->deleteFaults.empty())
         if (auto* fault = State::Find(state_->deleteFaults, PlaceOf(state_->tree, *target))) return fault->code;
+    if (!state_->grants.empty())
+        if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
+            if ((*granted & kAccessDelete) == 0) return kErrorAccessDenied;
     // A predefined root or a hive's top cannot be deleted, nor a key that still has subkeys.
     if (!target->parent || (target == base && State::IsRoot(key)) || target->subkeyCount != 0)
         return kErrorAccessDenied;

@@ -43,6 +43,10 @@ public:
     void FailDelete(HKEY root, std::string_view path, LONG code);  // deleting it gives code
     // Enumerating the subkey at index of this key gives code.
     void FailEnumKey(HKEY root, std::string_view path, DWORD index, LONG code);
+    // Windows' protected keys: this key and every key below it grant only `granted` (rights
+    // of the access mask, the view flags aside). An open that asks for more gives 5, and so
+    // does a delete when DELETE is not granted.
+    void GrantOnly(HKEY root, std::string_view path, DWORD granted);
     void ClearFaults();
 
     // Handles opened and not yet closed (to catch leaks in tests).
