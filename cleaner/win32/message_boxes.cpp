@@ -40,4 +40,31 @@ bool WideFromUtf8(const std::string& utf8, std::wstring& wide) {
                                  wide.data(), needed) == needed;
 }
 
+std::string Utf8FromCodePage(const std::string& narrow, UINT codePage) {
+    if (narrow.empty()) return {};
+    const int length = static_cast<int>(narrow.size());
+    const int wideLength = ::MultiByteToWideChar(codePage, 0, narrow.data(), length, nullptr, 0);
+    if (wideLength <= 0) return narrow;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(codePage, 0, narrow.data(), length, wide.data(), wideLength);
+    const int utf8Length =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(utf8Length > 0 ? utf8Length : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr,
+                          nullptr);
+    return utf8;
+}
+
+bool WindowStationVisible() {
+    const HWINSTA station = ::GetProcessWindowStation();
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    // A station that cannot be asked is taken as the user's own: the window must still open.
+    if (station == nullptr ||
+        !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 }  // namespace cleaner::win32
