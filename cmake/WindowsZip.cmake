@@ -1,12 +1,7 @@
-# The zip of a Windows build: everything its install rules install (sorvel.exe, fetchel.dll and
-# what C callers of fetchel need), with a short text on how to use them. scripts/build-windows.sh
-# makes it with `cpack` in the build folder: build/windows-<arch>/sorvel-<version>-windows-<arch>.zip.
+# What a Windows build installs beside its programs (sorvel.exe, fetchel.dll and what C callers of
+# fetchel need): a short text on how to use them, and the licence. packaging/windows/package.sh
+# (run by scripts/build-windows.sh) installs it all into a folder, signs the programs when a
+# certificate is given, and makes of that one folder the zip,
+# build/windows-<arch>/sorvel-<version>-windows-<arch>.zip, and the Windows Installer package.
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/windows-zip-readme.txt DESTINATION . RENAME README.txt)
-
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME sorvel)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME sorvel-${PROJECT_VERSION}-windows-${CMAKE_SYSTEM_PROCESSOR})
-set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR})
-set(CPACK_STRIP_FILES ON)  # the programs without their debugging symbols
-include(CPack)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)

@@ -43,7 +43,9 @@ for arch in i686 x86_64; do
   fi
   cmake -S . -B "$dir" "${options[@]}" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
-  # One zip per architecture, of everything the build installs (cmake/WindowsZip.cmake):
-  # build/windows-<arch>/sorvel-<version>-windows-<arch>.zip
-  (cd "$dir" && cpack >/dev/null)
+  # What ships, per architecture (packaging/windows/package.sh): the zip of everything the build
+  # installs, build/windows-<arch>/sorvel-<version>-windows-<arch>.zip, and the Windows Installer
+  # package of the same files, sorvel-<version>-x86.msi (i686) or sorvel-<version>-x64.msi,
+  # signed when SORVEL_SIGN_PKCS12 and SORVEL_SIGN_PASSWORD name a certificate.
+  bash packaging/windows/package.sh "$arch" "$dir"
 done

@@ -10,6 +10,7 @@ windows_packages=(
   cmake ninja-build libgtest-dev libgmock-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
   wine wine64 wine32:i386 zip
+  wixl msitools osslsigncode openssl  # the Windows Installer packages: build, check, sign
 )
 if [ "${1:-}" = windows ]; then
   packages=("${windows_packages[@]}")
@@ -46,10 +47,11 @@ SUDO=""
 [ $need_i386 -eq 0 ] || $SUDO dpkg --add-architecture i386
 # A mirror in the middle of a sync fails one index now and then: try again, and go on with what
 # was fetched (the install below says clearly if a package is still missing).
-for attempt in 1 2 3; do
+# (Seen here: a stale i386 index for an hour or more, so the tries are spread over some minutes.)
+for attempt in 1 2 3 4 5 6; do
   $SUDO apt-get update -qq && break
-  echo "apt-get update failed (attempt $attempt); trying again" >&2
-  sleep 10
+  echo "apt-get update failed (attempt $attempt of 6); trying again in $((attempt * 20)) s" >&2
+  [ $attempt -eq 6 ] || sleep $((attempt * 20))
 done
 # With recommends, as the tests were made on: Wine and Qt are used with what Debian pairs them.
 # The i386 packages go without: 32-bit Wine needs none of its recommends here, and they would

@@ -1,6 +1,8 @@
 #include "download.h"
 
 #include "output_file.h"
+#include "report.h"
+#include "rules.h"
 #include "wininet_errors.h"
 
 #include <algorithm>
@@ -18,40 +20,14 @@
 namespace fetchel {
 namespace {
 
-// The step names of the failure report, after the WinINet calls they stand for.
-constexpr std::string_view kStepOpen = "InternetOpen";
-constexpr std::string_view kStepOpenUrl = "InternetOpenUrl";
-constexpr std::string_view kStepRead = "InternetReadFile";
-
-constexpr const char* kTextNotFound = "File Not Accessable or Does Not Exist";
-constexpr const char* kTextOpenFailed = "File Open Failed";
-constexpr const char* kTextWriteFailed = "File Write Failed";
-
 constexpr const char* kAgent = "taDownloadFile";
-constexpr std::string_view kNotFoundText = "404 OBJECT NOT FOUND";
-constexpr std::size_t kChunkSize = 1023;  // one read of the first chunk, tested as text
 constexpr long kReceiveBufferSize = 512 * 1024;
-constexpr long kMaxRedirects = 10;
-// The schemes WinINet's InternetOpenUrl opens (as libcurl writes them: lower case).
+// The schemes a download opens (IsDownloadScheme), as libcurl writes them.
 constexpr const char* kProtocols = "http,https,ftp";
-constexpr std::array<std::string_view, 3> kSchemes = {"http", "https", "ftp"};
-constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
-constexpr std::uint64_t kMinimumProgress = 1024;  // body bytes due within each stall limit
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// The first chunk holds "404 Object Not Found" in any letter case, looked for up to its first
-// zero byte, as a text search over the chunk would. The upper-case copy lives on the stack.
-bool HoldsNotFoundText(std::string_view chunk) {
-    chunk = chunk.substr(0, std::min(chunk.find('\0'), kChunkSize));
-    std::array<char, kChunkSize> upper{};
-    std::transform(chunk.begin(), chunk.end(), upper.begin(), AsciiUpper);
-    return std::string_view(upper.data(), chunk.size()).find(kNotFoundText) != std::string_view::npos;
-}
-
-void SetText(char* errorText, const char* text) {
-    if (errorText) std::strcpy(errorText, text);
-}
+void SetText(char* errorText, std::string_view text) { CopyReport(errorText, FixedReport(text)); }
 
 bool InitialiseCurlOnce() {
     static std::once_flag once;
@@ -189,9 +165,8 @@ private:
     // The blank line after a head: an interim response (100 Continue) and a redirect that
     // libcurl follows are passed over; the head of the final response starts the body.
     bool EndOfHead() {
-        const long status = ResponseStatus();
-        if (status < 200 && status >= 100) return true;
-        if (status >= 300 && status < 400 && headHasLocation_) return true;
+        const HeadKind kind = JudgeStatus(ResponseStatus(), headHasLocation_);
+        if (kind == HeadKind::Interim || kind == HeadKind::Redirect) return true;
         return StartBody();
     }
 
@@ -202,8 +177,7 @@ private:
     bool StartBody() {
         headersIn_ = true;
         windowStart_ = Clock::now();
-        const long status = ResponseStatus();
-        if (sawHttpHead_ && (status < 200 || status > 299)) return Refuse(Refusal::NotFound);
+        if (sawHttpHead_ && JudgeStatus(ResponseStatus(), false) != HeadKind::Body) return Refuse(Refusal::NotFound);
         output_ = OutputFile::CreateFor(localPath_);
         return true;
     }
@@ -296,7 +270,7 @@ bool Configure(CURL* curl, const char* url, Transfer& transfer,
     set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols));
     set(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols));
     set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects));
+    set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects)));
     set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize));
     set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(stallLimit.count())));
@@ -313,14 +287,13 @@ bool Configure(CURL* curl, const char* url, Transfer& transfer,
 // WinINet refuses a URL without a scheme of its own (12006) and one it cannot parse (12005)
 // before it connects; libcurl would guess "http://" for the first.
 std::optional<WinInetError> RefuseUrl(const char* url) {
-    if (!url) return WinInetErrorFromCode(kErrorInternetInvalidUrl);
+    if (!url || HasControlCharacter(url)) return WinInetErrorFromCode(kErrorInternetInvalidUrl);
     CURLU* parsed = curl_url();
     if (!parsed) return WinInetErrorFromCode(kErrorNotEnoughMemory);
     CURLUcode result = curl_url_set(parsed, CURLUPART_URL, url, 0);
     char* scheme = nullptr;
     if (result == CURLUE_OK) result = curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
-    const bool known = scheme && std::find(kSchemes.begin(), kSchemes.end(), std::string_view(scheme)) !=
-                                     kSchemes.end();
+    const bool known = scheme && IsDownloadScheme(scheme);
     curl_free(scheme);
     curl_url_cleanup(parsed);
     switch (result) {
@@ -339,14 +312,7 @@ std::optional<WinInetError> RefuseUrl(const char* url) {
 
 }  // namespace
 
-std::chrono::milliseconds StallLimit() {
-    if (const char* text = std::getenv("FETCHEL_TEST_STALL_MS"); text && *text) {
-        char* end = nullptr;
-        const long long value = std::strtoll(text, &end, 10);
-        if (*end == '\0' && value > 0) return std::chrono::milliseconds(value);
-    }
-    return kDefaultStallLimit;
-}
+std::chrono::milliseconds StallLimit() { return StallLimitFrom(std::getenv(kStallLimitVariable)); }
 
 std::int32_t DownloadFile(const char* url, const char* localPath, char* errorText) {
     if (errorText) errorText[0] = '\0';

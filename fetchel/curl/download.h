@@ -6,10 +6,7 @@
 
 namespace fetchel {
 
-// The bound on a transfer's progress, 60 seconds: the head of the final response must be in
-// within it of the start, and after that each further 1024 bytes of the body must arrive within
-// it; otherwise the transfer fails with WinINet's timeout code. Tests shorten it through the
-// environment variable FETCHEL_TEST_STALL_MS, which nothing else reads.
+// The bound on a transfer's progress (rules.h), as the environment sets it.
 std::chrono::milliseconds StallLimit();
 
 std::int32_t DownloadFile(const char* url, const char* localPath, char* errorText);

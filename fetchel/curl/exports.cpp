@@ -15,7 +15,7 @@ extern "C" FETCHEL_API int32_t taDownloadFile(const char* url, const char* local
         return fetchel::DownloadFile(url, localPath, errorText);
     } catch (...) {
         // Before the transfer began: the transfer reports its own, naming its step.
-        fetchel::WriteErrorReport(errorText, "InternetOpen",
+        fetchel::WriteErrorReport(errorText, fetchel::kStepOpen,
                                   fetchel::WinInetErrorFromCode(fetchel::kErrorNotEnoughMemory));
         return 0;
     }

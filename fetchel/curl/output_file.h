@@ -1,10 +1,12 @@
-// The file a download writes: a temporary file beside the target, renamed over the target only
-// when the whole body is in it and on disc. Until then the target is untouched, and a download
-// that fails removes its temporary file.
+// The file a download writes: a temporary file beside the target (platform::ReplacementFile),
+// renamed over the target only when the whole body is in it and on disc. Until then the target
+// is untouched, and a download that fails removes its temporary file.
 //
 // The target is the file that localPath names: when localPath is a symbolic link (or a chain of
 // them), the file it points to is written and the link stays, as fopen(localPath, "wb") would.
 #pragma once
+
+#include "platform/files/replacement_file.h"
 
 #include <cstddef>
 #include <optional>
@@ -15,16 +17,11 @@ namespace fetchel {
 class OutputFile {
 public:
     // Creates the temporary file for a download into localPath; nothing when the target could
-    // not be created there (a missing folder, no permission, a name too long for the file
-    // system, a folder in the way, a loop of links). First removes the temporary files that
-    // downloads killed before they finished left in that folder.
+    // not be written there (a missing folder, no permission, a name too long for the file
+    // system, a folder, a device, a FIFO or a socket in the way, a file the caller may not
+    // write, a loop of links). First removes the temporary files that downloads killed before
+    // they finished left in that folder.
     static std::optional<OutputFile> CreateFor(const std::string& localPath);
-
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile& operator=(OutputFile&& other) noexcept;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();  // removes the temporary file unless it was committed
 
     // Appends all the bytes; false when the system refuses any of them (a full disc).
     bool Write(const char* data, std::size_t size);
@@ -32,15 +29,10 @@ public:
     // Flushes the file to disc, closes it and renames it over the target.
     bool Commit();
 
-    const std::string& TemporaryPath() const { return temporaryPath_; }
-
 private:
-    OutputFile(int fd, std::string temporaryPath, std::string target);
-    void Discard();
+    explicit OutputFile(platform::ReplacementFile file) : file_(std::move(file)) {}
 
-    int fd_ = -1;
-    std::string temporaryPath_;
-    std::string target_;
+    platform::ReplacementFile file_;
 };
 
 // Makes sure no file is left at localPath (after its links): what a download of an empty body

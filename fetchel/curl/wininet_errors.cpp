@@ -1,49 +1,15 @@
 #include "wininet_errors.h"
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
-#include <string>
 
 namespace fetchel {
 namespace {
-
-struct TableEntry {
-    std::int32_t code;
-    std::string_view message;
-};
-
-// WinINet's own English texts; the message table ends each with CR LF.
-constexpr std::array kMessages = {
-    TableEntry{kErrorInternetTimeout, "The operation timed out\r\n"},
-    TableEntry{kErrorInternetInternalError,
-               "An internal error occurred in the Microsoft Internet extensions\r\n"},
-    TableEntry{kErrorInternetInvalidUrl, "The URL is invalid\r\n"},
-    TableEntry{kErrorInternetUnrecognizedScheme, "The URL does not use a recognized protocol\r\n"},
-    TableEntry{kErrorInternetNameNotResolved, "The server name or address could not be resolved\r\n"},
-    TableEntry{kErrorInternetCannotConnect,
-               "A connection with the server could not be established\r\n"},
-    TableEntry{kErrorInternetConnectionAborted,
-               "The connection with the server was terminated abnormally\r\n"},
-    TableEntry{kErrorInternetConnectionReset, "The connection with the server was reset\r\n"},
-    TableEntry{kErrorInternetInvalidCa, "The certificate authority is invalid or incorrect\r\n"},
-    TableEntry{kErrorHttpInvalidServerResponse,
-               "The server returned an invalid or unrecognized response\r\n"},
-    TableEntry{kErrorHttpRedirectFailed, "The HTTP redirect request failed\r\n"},
-    TableEntry{kErrorInternetSecurityChannelError,
-               "An error occurred in the secure channel support\r\n"},
-};
 
 bool IsConnectionReset(long osError) { return osError == ECONNRESET || osError == EPIPE; }
 
 }  // namespace
 
-WinInetError WinInetErrorFromCode(std::int32_t code) {
-    const auto entry = std::find_if(kMessages.begin(), kMessages.end(),
-                                    [code](const TableEntry& e) { return e.code == code; });
-    return {code, entry == kMessages.end() ? std::string_view{} : entry->message};
-}
+WinInetError WinInetErrorFromCode(std::int32_t code) { return {code, WinInetText(code)}; }
 
 WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus) {
     switch (result) {
@@ -88,15 +54,6 @@ WinInetError WinInetErrorFor(CURLcode result, long osError, long httpStatus) {
         default:
             return WinInetErrorFromCode(kErrorInternetInternalError);
     }
-}
-
-void WriteErrorReport(char* errorText, std::string_view step, const WinInetError& error) {
-    if (!errorText) return;
-    // Cut the parts to the limits the report size is made of, so no text ever needs more.
-    const auto stepLength = static_cast<int>(std::min<std::size_t>(step.size(), 16));
-    const auto messageLength = static_cast<int>(std::min<std::size_t>(error.message.size(), 255));
-    std::snprintf(errorText, kErrorReportSize, "%.*s error code: %d\nMessage: %.*s\n", stepLength,
-                  step.data(), static_cast<int>(error.code), messageLength, error.message.data());
 }
 
 }  // namespace fetchel

@@ -52,10 +52,14 @@ extern "C" {
  * or one of the texts below. The step is the WinINet call that would have failed:
  *   "InternetOpen"      nothing could be set up (out of memory: code 8, empty message);
  *   "InternetOpenUrl"   until the head of the final response is in: a refused URL (12005,
- *                       12006), the name (12007), the connection (12029), a reply that is not
- *                       HTTP (12152), a failed redirect (12156), a head not complete in time;
- *   "InternetReadFile"  once the head is in: the connection lost (12030, 12031), the body
- *                       stalling.
+ *                       12006; a URL with a control character, a CR LF for one, is refused with
+ *                       12005 before anything is sent), the name (12007), the connection
+ *                       (12029), a reply that is not HTTP (12152), a failed redirect (12156:
+ *                       more than 10 redirects, a loop, or one to a scheme other than http,
+ *                       https and ftp), a head not complete in time;
+ *   "InternetReadFile"  once the head is in: the connection lost (12030) or reset (12031), the
+ *                       body stalling.
+ * The body ends where its Content-Length says: bytes a server sends past it are not stored.
  * Time: the head (redirects included) must be in within 60 seconds of the start, however it
  * trickles in; after that each further 1024 bytes of the body must arrive within 60 seconds.
  * Otherwise the download fails with 12002 at the step it is in.
@@ -64,9 +68,11 @@ extern "C" {
  *       a Location too), or the text "404 Object Not Found" in any letter case in the first
  *       1023 bytes of the body;
  *   "File Open Failed"  the file cannot be created (a missing folder, no permission, a name too
- *       long, a folder in the way, a loop of links). This is checked as soon as the head is in,
- *       and reported once the first 1023 bytes passed the not-found test: the rest of the body
- *       is not fetched. Also: a 0-byte body when the older file cannot be removed;
+ *       long, a folder, a device, a FIFO or a socket in the way, a loop of links), or an existing
+ *       file may not be written (the caller lacks permission, or it is read-only: no write
+ *       permission for anyone, which is refused even to root). This is checked as soon as the
+ *       head is in, and reported once the first 1023 bytes passed the not-found test: the rest
+ *       of the body is not fetched. Also: a 0-byte body when the older file cannot be removed;
  *   "File Write Failed"  the file could not be written in full (a full disc).
  *
  * When localPath is a symbolic link, the file it points to is written (created if missing) and
@@ -77,16 +83,19 @@ extern "C" {
  * into the same folder removes those whose process is gone and whose lock is free.
  * No C++ exception leaves this function. reserved is ignored.
  *
- * On Windows the message is wininet.dll's own text for the code (empty for codes it has none
- * for). The temporary file is "<name>.part-w<pid>-<n>-<8 hex digits>"; its lock is that the
+ * On Windows the message is wininet.dll's own text for the code; for a code it has no text for,
+ * Windows' English text as the Linux library gives it (none for 8). Under Wine, a chunked body
+ * that is cut off, too short or has a chunk size that is not hex is stored as if it had ended:
+ * Wine's WinINet ends such a body as it ends a whole one and tells the caller nothing else.
+ * The temporary file is "<name>.part-w<pid>-<n>-<8 hex digits>"; its lock is that the
  * download holds it open without letting others write or delete it, and it is moved over the
  * file with MoveFileEx. A dangling symbolic link is replaced by the file. A path of 260
  * characters or more (MAX_PATH) cannot be created. The body is read in pieces sized to its
  * recent rate (what arrives in an eighth of the bound), so a body that slows down abruptly to a
  * small fraction of that rate can run out of time although it still brings 1024 bytes within
- * each 60 seconds. A download that runs out of time returns at once; its WinINet exchange, which WinINet may not let go of sooner, ends in the background
- * and removes its temporary file (or leaves it to the next download into that folder, when the
- * process ends first).
+ * each 60 seconds. A download that runs out of time returns at once; its WinINet exchange, which
+ * WinINet may not let go of sooner, ends in the background and removes its temporary file (or
+ * leaves it to the next download into that folder, when the process ends first).
  */
 FETCHEL_API int32_t FETCHEL_CALL taDownloadFile(const char* url, const char* localPath,
                                                 char* errorText, int32_t reserved);

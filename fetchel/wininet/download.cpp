@@ -1,5 +1,6 @@
 #include "download.h"
 
+#include "rules.h"
 #include "transfer.h"
 #include "transfer_watch.h"
 
@@ -60,8 +61,10 @@ Outcome RunOnWorker(const char* url, const char* localPath) {
 
 std::int32_t DownloadFile(const char* url, const char* localPath, char* errorText) {
     if (errorText) errorText[0] = '\0';
-    // A missing URL is refused as WinINet refuses one it cannot parse.
-    const Outcome outcome = url ? RunOnWorker(url, localPath)
+    // A missing URL, and one with a control character (which WinINet would send on as it is:
+    // a CR LF would end the request line), are refused as WinINet refuses one it cannot parse.
+    const Outcome outcome = url && !HasControlCharacter(url)
+                                ? RunOnWorker(url, localPath)
                                 : Outcome{0, ErrorReport(kStepOpenUrl, kErrorInternetInvalidUrl)};
     if (errorText) std::strcpy(errorText, outcome.text.data());
     return outcome.result;

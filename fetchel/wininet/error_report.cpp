@@ -1,8 +1,5 @@
 #include "error_report.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include <windows.h>
 
 namespace fetchel::win32 {
@@ -13,17 +10,21 @@ ReportText ErrorReport(std::string_view step, std::uint32_t code) {
     char message[256] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                    GetModuleHandleA("wininet.dll"), code, 0, message, sizeof message - 1, nullptr);
-    ReportText report{};
-    std::snprintf(report.data(), report.size(), "%.*s error code: %d\nMessage: %s\n",
-                  static_cast<int>(std::min<std::size_t>(step.size(), 16)), step.data(),
-                  static_cast<int>(code), message);
-    return report;
+    const auto signedCode = static_cast<std::int32_t>(code);
+    // Wine's table lacks some of the codes the library reports (12031, 12152, 12156): those get
+    // Windows' own text, as the Linux library gives it.
+    return fetchel::ErrorReport(step, {signedCode, message[0] ? std::string_view(message) : WinInetText(signedCode)});
 }
 
-ReportText FixedReport(std::string_view text) {
-    ReportText report{};
-    std::copy_n(text.begin(), std::min(text.size(), report.size() - 1), report.begin());
-    return report;
+std::uint32_t WinInetCode(std::uint32_t error) {
+    switch (error) {
+        case WSAECONNRESET:
+            return kErrorInternetConnectionReset;
+        case WSAECONNABORTED:
+            return kErrorInternetConnectionAborted;
+        default:
+            return error;
+    }
 }
 
 }  // namespace fetchel::win32

@@ -11,6 +11,7 @@
 
 extern "C" FETCHEL_API int32_t FETCHEL_CALL taDownloadFile(const char* url, const char* localPath,
                                                            char* errorText, int32_t /*reserved*/) {
+    using namespace fetchel;
     using namespace fetchel::win32;
     try {
         return DownloadFile(url, localPath, errorText);

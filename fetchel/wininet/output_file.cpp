@@ -1,9 +1,10 @@
 #include "output_file.h"
 
+#include "part_files.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 #include <utility>
 
@@ -12,8 +13,6 @@
 namespace fetchel::win32 {
 namespace {
 
-constexpr std::string_view kPartMarker = ".part-w";
-constexpr std::size_t kRandomDigits = 8;
 constexpr int kCreateAttempts = 16;
 constexpr DWORD kMostPerWrite = 1u << 30;
 
@@ -81,44 +80,13 @@ std::uint32_t RandomWord(std::uint32_t counter) {
 std::string TemporaryNameFor(const std::string& target) {
     static std::atomic<std::uint32_t> counter{0};
     const std::uint32_t n = counter.fetch_add(1);
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, "%.*s%lu-%lu-%08lx", static_cast<int>(kPartMarker.size()),
-                  kPartMarker.data(), static_cast<unsigned long>(GetCurrentProcessId()),
-                  static_cast<unsigned long>(n), static_cast<unsigned long>(RandomWord(n)));
-    std::string path = target + suffix;
-    if (path.size() < MAX_PATH) return path;
-    return FolderPrefix(target) + ".fetchel" + suffix;
+    const std::string folder = FolderPrefix(target);
+    const std::size_t room = folder.size() + 1 < MAX_PATH ? MAX_PATH - 1 - folder.size() : 0;
+    return folder + PartFileName(NameOf(target), kWindowsPartMarker, GetCurrentProcessId(), n, RandomWord(n), room);
 }
 
-bool IsDigits(std::string_view text, bool hex = false) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [hex](char c) {
-        return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-    });
-}
-
-// The process that made a temporary file, read from its name; 0 for any other name.
-DWORD PartFileOwner(std::string_view name) {
-    const auto marker = name.rfind(kPartMarker);
-    if (marker == std::string_view::npos || marker == 0) return 0;
-    const std::string_view rest = name.substr(marker + kPartMarker.size());  // pid-counter-random
-    const auto first = rest.find('-');
-    if (first == std::string_view::npos) return 0;
-    const auto second = rest.find('-', first + 1);
-    if (second == std::string_view::npos) return 0;
-    const std::string_view pid = rest.substr(0, first);
-    const std::string_view counter = rest.substr(first + 1, second - first - 1);
-    const std::string_view random = rest.substr(second + 1);
-    if (!IsDigits(pid) || pid.size() > 10 || !IsDigits(counter) || random.size() != kRandomDigits ||
-        !IsDigits(random, true)) {
-        return 0;
-    }
-    std::uint64_t owner = 0;
-    for (const char c : pid) owner = owner * 10 + static_cast<std::uint64_t>(c - '0');
-    return owner > 0xFFFFFFFFull ? 0 : static_cast<DWORD>(owner);
-}
-
-bool ProcessIsGone(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+bool ProcessIsGone(std::uint64_t pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
     DWORD exitCode = 0;
     const bool gone = GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE;
@@ -132,12 +100,11 @@ bool ProcessIsGone(DWORD pid) {
 // process and of processes that still run are not even tried.
 void RemoveAbandonedPartFiles(const std::string& folderPrefix) {
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((folderPrefix + "*" + std::string(kPartMarker) + "*").c_str(), &found);
+    HANDLE search = FindFirstFileA((folderPrefix + "*" + std::string(kWindowsPartMarker) + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const DWORD owner = PartFileOwner(found.cFileName);
-        if (owner == 0 || owner == GetCurrentProcessId() || !ProcessIsGone(owner)) continue;
+        if (!IsAbandonedPartFile(found.cFileName, kWindowsPartMarker, GetCurrentProcessId(), ProcessIsGone)) continue;
         DeleteFileA((folderPrefix + found.cFileName).c_str());
     } while (FindNextFileA(search, &found));
     FindClose(search);

@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "output_file.h"
+#include "rules.h"
 
 #include <algorithm>
 #include <array>
@@ -21,13 +22,9 @@ constexpr const char* kAgent = "taDownloadFile";
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_TRANSFER_BINARY;
 static_assert(kOpenUrlFlags == 0x84000002);
+// Redirects are followed here rather than by WinINet, which (under Wine) follows a loop for ever.
+constexpr DWORD kFollowFlags = kOpenUrlFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
-constexpr std::string_view kTextNotFound = "File Not Accessable or Does Not Exist";
-constexpr std::string_view kTextOpenFailed = "File Open Failed";
-constexpr std::string_view kTextWriteFailed = "File Write Failed";
-
-constexpr std::string_view kNotFoundText = "404 OBJECT NOT FOUND";
-constexpr std::size_t kChunkSize = 1023;     // the first chunk, tested as text
 constexpr DWORD kHeadQuerySize = 1024;
 
 struct InternetHandleCloser {
@@ -35,19 +32,8 @@ struct InternetHandleCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
-Outcome Failed(std::string_view step, DWORD code) { return {0, ErrorReport(step, code)}; }
+Outcome Failed(std::string_view step, DWORD code) { return {0, ErrorReport(step, WinInetCode(code))}; }
 Outcome Refused(std::string_view text) { return {0, FixedReport(text)}; }
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// The first chunk holds "404 Object Not Found" in any letter case, looked for up to its first
-// zero byte, as a text search over the chunk would.
-bool HoldsNotFoundText(std::string_view chunk) {
-    chunk = chunk.substr(0, std::min(chunk.find('\0'), kChunkSize));
-    std::array<char, kChunkSize> upper{};
-    std::transform(chunk.begin(), chunk.end(), upper.begin(), AsciiUpper);
-    return std::string_view(upper.data(), chunk.size()).find(kNotFoundText) != std::string_view::npos;
-}
 
 // WinINet's own bounds on connecting and on each send and receive. They end a silent server on
 // Windows; they cannot end a trickling one, which the watch does.
@@ -102,18 +88,56 @@ bool IsHttpReply(std::string_view head) {
 }
 
 // The head of the final response decides whether there is a body to store. Only a success
-// status (200-299) is one: anything else is the server's page about a failure, or a redirect
-// that WinINet did not follow.
+// status (200-299) is one: anything else is the server's page about a failure.
 std::optional<Outcome> JudgeHead(HINTERNET request) {
     if (!IsHttpRequest(request)) return std::nullopt;  // ftp has no head
     const auto head = QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF);
     if (!head || !IsHttpReply(*head)) return Failed(kStepOpenUrl, kErrorHttpInvalidServerResponse);
-    const DWORD status = StatusCode(request);
-    if (status >= 200 && status <= 299) return std::nullopt;
-    if (status >= 300 && status <= 399 && QueryText(request, HTTP_QUERY_LOCATION)) {
-        return Failed(kStepOpenUrl, kErrorHttpRedirectFailed);  // to a scheme it does not follow
-    }
+    if (JudgeStatus(StatusCode(request), false) == HeadKind::Body) return std::nullopt;
     return Refused(kTextNotFound);
+}
+
+// Where a redirect leads: its Location against the URL that answered with it. Nothing when it
+// leads to a scheme a download does not open, or holds a control character.
+std::optional<std::string> RedirectTarget(const std::string& from, const std::string& location) {
+    std::string to(kHeadQuerySize + from.size() + location.size(), '\0');
+    DWORD size = static_cast<DWORD>(to.size());
+    if (!InternetCombineUrlA(from.c_str(), location.c_str(), to.data(), &size, ICU_NO_ENCODE)) {
+        return std::nullopt;
+    }
+    to.resize(size);
+    const auto colon = to.find(':');
+    if (colon == std::string::npos || !IsDownloadScheme(std::string_view(to).substr(0, colon)) ||
+        HasControlCharacter(to)) {
+        return std::nullopt;
+    }
+    return to;
+}
+
+// Opens the URL and follows its redirects, at most kMaxRedirects of them, until the caller gives
+// up.
+std::optional<Outcome> OpenFollowingRedirects(HINTERNET internet, std::string url, InternetHandle& request,
+                                              TransferWatch& watch) {
+    for (int followed = 0;; ++followed) {
+        if (watch.GaveUp()) return Outcome{};
+        request.reset(InternetOpenUrlA(internet, url.c_str(), nullptr, 0, kFollowFlags, 0));
+        if (!request) {
+            // Wine's WinINet takes a URL without a host ("http://") for a wrong argument: the URL
+            // is the only argument here that comes from the caller.
+            const DWORD error = GetLastError();
+            const DWORD invalidUrl = kErrorInternetInvalidUrl;
+            return Failed(kStepOpenUrl, error == ERROR_INVALID_PARAMETER ? invalidUrl : error);
+        }
+        if (!IsHttpRequest(request.get())) return std::nullopt;
+        const auto location = QueryText(request.get(), HTTP_QUERY_LOCATION);
+        if (JudgeStatus(StatusCode(request.get()), location.has_value()) != HeadKind::Redirect) {
+            return std::nullopt;
+        }
+        if (followed == kMaxRedirects) return Failed(kStepOpenUrl, kErrorHttpRedirectFailed);
+        auto next = RedirectTarget(url, *location);
+        if (!next) return Failed(kStepOpenUrl, kErrorHttpRedirectFailed);
+        url = std::move(*next);
+    }
 }
 
 // The body as it arrives, counted for the watch.
@@ -136,6 +160,13 @@ public:
     // Reads size bytes, fewer only at the end of the body (got is 0 there). False when WinINet
     // fails (its code in GetLastError).
     bool Read(char* buffer, DWORD size, DWORD& got) {
+        // What a server sends past the length it announced is not the body (it is stored by
+        // neither build).
+        if (announced_ != kNotAnnounced) {
+            size = static_cast<DWORD>(std::min<std::uint64_t>(size, announced_ - received_));
+        }
+        got = 0;
+        if (size == 0) return true;
         const auto start = Clock::now();
         if (!InternetReadFile(request_, buffer, size, &got)) return false;
         Pace(got, Clock::now() - start);
@@ -163,13 +194,8 @@ private:
     static std::uint64_t AnnouncedLength(HINTERNET request) {
         if (!IsHttpRequest(request) || QueryText(request, HTTP_QUERY_TRANSFER_ENCODING)) return kNotAnnounced;
         const auto text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
-        if (!text || text->empty() || text->size() > 19) return kNotAnnounced;
-        std::uint64_t length = 0;
-        for (const char c : *text) {
-            if (c < '0' || c > '9') return kNotAnnounced;
-            length = length * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        return length;
+        const auto length = text ? ParseContentLength(*text) : std::nullopt;
+        return length ? *length : kNotAnnounced;
     }
 
     void Pace(DWORD got, Clock::duration took) {
@@ -199,8 +225,8 @@ Outcome RunTransfer(const std::string& url, const std::string& localPath, Transf
     InternetHandle internet(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!internet) return Failed(kStepOpen, GetLastError());
     BoundWaits(internet.get(), watch.Limit());
-    InternetHandle request(InternetOpenUrlA(internet.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
-    if (!request) return Failed(kStepOpenUrl, GetLastError());
+    InternetHandle request;
+    if (const auto failure = OpenFollowingRedirects(internet.get(), url, request, watch)) return *failure;
     if (const auto refusal = JudgeHead(request.get())) return *refusal;
     watch.HeadIsIn();
 

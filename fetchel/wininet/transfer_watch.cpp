@@ -1,26 +1,14 @@
 #include "transfer_watch.h"
 
-#include <cstdlib>
+#include "rules.h"
 
 #include <windows.h>
 
 namespace fetchel::win32 {
-namespace {
-
-constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
-constexpr std::uint64_t kMinimumProgress = 1024;  // body bytes due within each limit
-
-}  // namespace
-
 std::chrono::milliseconds StallLimit() {
     char text[32] = {};
-    const DWORD length = GetEnvironmentVariableA("FETCHEL_TEST_STALL_MS", text, sizeof text);
-    if (length > 0 && length < sizeof text) {
-        char* end = nullptr;
-        const long long value = std::strtoll(text, &end, 10);
-        if (*end == '\0' && value > 0) return std::chrono::milliseconds(value);
-    }
-    return kDefaultStallLimit;
+    const DWORD length = GetEnvironmentVariableA(kStallLimitVariable, text, sizeof text);
+    return StallLimitFrom(length > 0 && length < sizeof text ? text : nullptr);
 }
 
 void TransferWatch::HeadIsIn() {

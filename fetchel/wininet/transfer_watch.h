@@ -27,8 +27,7 @@ struct Outcome {
     ReportText text{};
 };
 
-// 60 seconds. Tests shorten it through the environment variable FETCHEL_TEST_STALL_MS, which
-// nothing else reads.
+// The bound (rules.h), as the environment sets it.
 std::chrono::milliseconds StallLimit();
 
 class TransferWatch {

@@ -72,8 +72,9 @@ public:
     std::uint64_t Size() const override { return size_; }
 
     bool Close(std::string& reason) override {
-        if (const int error = fd_.Close(); error != 0) {
-            reason = WriteFailureReason(error);
+        std::string closing;
+        if (!fd_.Close(closing)) {
+            reason = WriteFailureReason(errno);
             return false;
         }
         return true;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace platform {
@@ -29,11 +30,20 @@ FileDescriptor FileDescriptor::Open(const std::string& path, int flags, mode_t m
 
 int FileDescriptor::Release() { return std::exchange(fd_, -1); }
 
-int FileDescriptor::Close() {
-    if (fd_ < 0) return 0;
+bool FileDescriptor::Close(std::string& reason) {
+    if (fd_ < 0) return true;
     const int fd = std::exchange(fd_, -1);
     // close(2) must not be retried on EINTR: the descriptor is gone either way.
-    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+    if (::close(fd) == 0 || errno == EINTR) return true;
+    const int error = errno;
+    reason = std::strerror(error);
+    errno = error;
+    return false;
+}
+
+void FileDescriptor::Reset() {
+    std::string ignored;
+    Close(ignored);
 }
 
 namespace {
@@ -90,25 +100,53 @@ int ReadPath(const std::string& path, Buffer& contents, struct stat* info, std::
     return ReadAll(file.Get(), contents, info, maxSize);
 }
 
+// The read's errno as the convention of this folder: false with the system's text.
+bool Answer(int error, std::string& reason) {
+    if (error == 0) return true;
+    reason = std::strerror(error);
+    errno = error;
+    return false;
+}
+
 }  // namespace
 
-int ReadWholeFile(int fd, std::string& contents, struct stat* info, std::uint64_t maxSize) {
-    return ReadAll(fd, contents, info, maxSize);
+bool ReadWholeFile(int fd, std::string& contents, std::string& reason, struct stat* info, std::uint64_t maxSize) {
+    return Answer(ReadAll(fd, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadAll(fd, contents, info, maxSize);
+bool ReadWholeFile(int fd, std::vector<std::uint8_t>& contents, std::string& reason, struct stat* info,
+                   std::uint64_t maxSize) {
+    return Answer(ReadAll(fd, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(const std::string& path, std::string& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadPath(path, contents, info, maxSize);
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& reason, struct stat* info,
+                   std::uint64_t maxSize) {
+    return Answer(ReadPath(path, contents, info, maxSize), reason);
 }
 
-int ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, struct stat* info,
-                  std::uint64_t maxSize) {
-    return ReadPath(path, contents, info, maxSize);
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& reason,
+                   struct stat* info, std::uint64_t maxSize) {
+    return Answer(ReadPath(path, contents, info, maxSize), reason);
+}
+
+std::optional<std::string> FileBehindLinks(std::string path) {
+    constexpr int kMaxLinkHops = 40;  // as many as the system follows before it gives up (ELOOP)
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return std::nullopt;
+        link.resize(static_cast<std::size_t>(length));
+        if (link.front() == '/') {
+            path = std::move(link);
+        } else {
+            const std::size_t slash = path.rfind('/');
+            path = slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+        }
+    }
+    errno = ELOOP;
+    return std::nullopt;
 }
 
 std::string LinkText(const std::string& path) {

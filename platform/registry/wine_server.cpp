@@ -30,7 +30,7 @@ struct ServerFolder {
 // Debian's name for the prefix's base folder, kept in <prefix>/wineserver; empty when none.
 std::string DebianName(const std::string& prefix) {
     std::string name;
-    if (ReadWholeFile(prefix + "/wineserver", name) != 0 || name.size() > 255) return {};
+    if (std::string reason; !ReadWholeFile(prefix + "/wineserver", name, reason) || name.size() > 255) return {};
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
     return name;

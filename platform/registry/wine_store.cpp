@@ -99,26 +99,17 @@ public:
             changed.push_back(&file);
         }
         // Both files are written and on disc before either replaces its old one.
-        std::vector<std::unique_ptr<ReplacementFile>> written;
+        std::vector<ReplacementFile> written(changed.size());
+        std::string reason;
         bool committed = false;
-        HiveFile* current = nullptr;
-        try {
-            for (HiveFile* file : changed) {
-                current = file;
-                written.push_back(Write(*file));
-            }
-            for (std::size_t i = 0; i < changed.size(); ++i) {
-                current = changed[i];
-                changed[i]->version = FileVersion(written[i]->Commit());
-                tree_.MarkSaved(changed[i]->hive);
-                committed = true;
-            }
-        } catch (const FileError& failure) {
-            throw StoreError("Could not save " + Quoted(current->path) + " of " + PrefixMessage(prefix_) + ": " +
-                             failure.what() + " (" + ErrnoText(failure.Error()) + "). " +
-                             (committed ? "That file was left as it was; the other was saved. "
-                                        : "The registry files were left as they were; ") +
-                             "free some space or fix the permissions, then try again.");
+        for (std::size_t i = 0; i < changed.size(); ++i)
+            if (!Write(*changed[i], written[i], reason)) ThrowNotSaved(*changed[i], reason, committed);
+        for (std::size_t i = 0; i < changed.size(); ++i) {
+            struct stat status {};
+            if (!written[i].Commit(status, reason)) ThrowNotSaved(*changed[i], reason, committed);
+            changed[i]->version = FileVersion(status);
+            tree_.MarkSaved(changed[i]->hive);
+            committed = true;
         }
     }
 
@@ -213,9 +204,9 @@ private:
     LoadedHive Load(detail::Tree& tree, const HiveFile& file) const {
         auto text = std::make_shared<std::string>();
         struct stat status {};
-        if (const int error = ReadWholeFile(file.path, *text, &status); error != 0)
-            throw StoreError("Cannot read " + Quoted(file.path) + " of " + PrefixMessage(prefix_) + ": " +
-                             ErrnoText(error) + ". Check that you may read it, then try again.");
+        if (std::string reason; !ReadWholeFile(file.path, *text, reason, &status))
+            throw StoreError("Cannot read " + Quoted(file.path) + " of " + PrefixMessage(prefix_) + ": " + reason +
+                             ". Check that you may read it, then try again.");
         std::shared_ptr<const std::string> kept = std::move(text);
         const std::string& contents = tree.KeepText(kept);
         detail::LoadedFile loaded;
@@ -239,16 +230,24 @@ private:
     }
 
     // Writes the hive to a temporary file beside its own, on disc, not yet in its place.
-    std::unique_ptr<ReplacementFile> Write(const HiveFile& file) {
-        auto out = std::make_unique<ReplacementFile>(file.path, kReplacementTag);
+    bool Write(const HiveFile& file, ReplacementFile& out, std::string& reason) {
+        if (!out.Create(file.path, ReplacementName(file.path, kReplacementTag), reason)) return false;
         std::string buffer;
         buffer.reserve(1 << 21);
-        detail::WriteHiveFile(tree_, file.hive, file.header, buffer, [&out](std::string& chunk) {
-            out->Write(chunk);
+        bool written = true;
+        detail::WriteHiveFile(tree_, file.hive, file.header, buffer, [&](std::string& chunk) {
+            written = written && out.Write(chunk, reason);
             chunk.clear();
         });
-        out->Finish();
-        return out;
+        return written && out.Finish(reason);
+    }
+
+    [[noreturn]] void ThrowNotSaved(const HiveFile& file, const std::string& reason, bool committed) const {
+        throw StoreError("Could not save " + Quoted(file.path) + " of " + PrefixMessage(prefix_) + ": " + reason +
+                         ". " +
+                         (committed ? "That file was left as it was; the other was saved. "
+                                    : "The registry files were left as they were; ") +
+                         "free some space or fix the permissions, then try again.");
     }
 
     [[noreturn]] void ThrowChangedOnDisc(const HiveFile& file) const {

@@ -101,9 +101,10 @@ std::string DriveC(const std::string& prefix) {
 // regular file is read (reading a FIFO or a device could wait forever), and only one no larger
 // than an index file can be.
 ReadResult ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    const int error = platform::ReadWholeFile(path, bytes, nullptr, kMaxIndexFileSize);
-    if (error == 0) return ReadResult::Read;
-    return IsMissingError(error) ? ReadResult::Missing : ReadResult::Failed;
+    if (std::string reason; platform::ReadWholeFile(path, bytes, reason, nullptr, kMaxIndexFileSize)) {
+        return ReadResult::Read;
+    }
+    return IsMissingError(errno) ? ReadResult::Missing : ReadResult::Failed;
 }
 
 }  // namespace

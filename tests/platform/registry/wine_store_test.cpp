@@ -139,7 +139,10 @@ TEST_F(WineStoreTest, RefusesWhatIsNotACompletePrefix) {
 TEST_F(WineStoreTest, RemovesOnlyTheTemporaryFilesNoSaveHolds) {
     // Left by a save that was killed, by a save still writing (it holds its file), and not ours.
     WriteFile(prefix + "/.system.reg.sorvel-Ab12Cd", kSystem.substr(0, 40));
-    const platform::ReplacementFile live(prefix + "/user.reg", "sorvel");
+    platform::ReplacementFile live;
+    std::string reason;
+    ASSERT_TRUE(live.Create(prefix + "/user.reg", platform::ReplacementName(prefix + "/user.reg", "sorvel"), reason))
+        << reason;
     WriteFile(prefix + "/.system.reg.other-Ab12Cd", "");
     const std::vector<std::string> before = FolderEntries();
     ASSERT_EQ(before.size(), 5u);
