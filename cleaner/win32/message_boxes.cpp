@@ -1,5 +1,7 @@
 #include "cleaner/win32/message_boxes.h"
 
+#include "platform/win32/code_page.h"
+
 namespace cleaner::win32 {
 namespace {
 
@@ -41,18 +43,7 @@ bool WideFromUtf8(const std::string& utf8, std::wstring& wide) {
 }
 
 std::string Utf8FromCodePage(const std::string& narrow, UINT codePage) {
-    if (narrow.empty()) return {};
-    const int length = static_cast<int>(narrow.size());
-    const int wideLength = ::MultiByteToWideChar(codePage, 0, narrow.data(), length, nullptr, 0);
-    if (wideLength <= 0) return narrow;
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    ::MultiByteToWideChar(codePage, 0, narrow.data(), length, wide.data(), wideLength);
-    const int utf8Length =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(utf8Length > 0 ? utf8Length : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr,
-                          nullptr);
-    return utf8;
+    return platform::CodePageFromWide(platform::WideFromCodePage(narrow, codePage), CP_UTF8);
 }
 
 bool WindowStationVisible() {
