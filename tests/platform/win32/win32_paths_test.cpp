@@ -11,9 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
+
+// Run in a named code page (tests/platform/win32/CMakeLists.txt), the system must have it.
+TEST(Win32PathsTest, TheSystemHasTheCodePageTheTestRunIsFor) {
+    const char* wanted = std::getenv("SORVEL_TESTS_CODE_PAGE");
+    if (wanted != nullptr) {
+        EXPECT_EQ(::GetACP(), static_cast<UINT>(std::atoi(wanted)));
+    }
+}
 
 // A folder of the given wide name in the temporary folder, removed with what the test left in it.
 class WideFolder {

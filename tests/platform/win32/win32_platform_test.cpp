@@ -38,6 +38,10 @@ TEST(Win32PlatformTest, NarrowTextIsReadInItsCodePage) {
     const std::string russian = "\xCE\xF2\xEA\xE0\xE7\xE0\xED\xEE \xE2 \xE4\xEE\xF1\xF2\xF3\xEF\xE5.";
     EXPECT_EQ(cleaner::win32::Utf8FromCodePage(russian, 1251), "Отказано в доступе.");
     EXPECT_EQ(cleaner::win32::Utf8FromCodePage("J\xFCrgen", 1252), "Jürgen");
+    // The platform reads the system's own: on a Russian system, Russian.
+    if (::GetACP() == 1251) {
+        EXPECT_EQ(cleaner::win32::Win32Platform().NarrowToUtf8(russian), "Отказано в доступе.");
+    }
 }
 
 }  // namespace
