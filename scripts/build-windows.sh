@@ -27,6 +27,19 @@ make_prefix() {  # KIND LOADER
 make_prefix win64 /usr/lib/wine/wine64
 make_prefix win32 /usr/lib/wine/wine
 
+# Wine takes a program's ANSI code page from its locale's language: the path tests run in a
+# German one (Windows-1252) and a Russian one (Windows-1251), made here from Debian's locale
+# sources into a folder of the build's own (LOCPATH), so nothing on the machine changes. Both
+# are UTF-8 locales, so that a file name may hold what the code page lacks (C:\Jürgen on a
+# Russian system), as on Windows, where names are UTF-16.
+locales=$prefixes/locales
+for locale in de_DE.UTF-8 ru_RU.UTF-8; do
+  if [ ! -f "$locales/$locale/LC_CTYPE" ]; then
+    mkdir -p "$locales"
+    localedef -i "${locale%%.*}" -f "${locale#*.}" "$locales/$locale"
+  fi
+done
+
 for arch in i686 x86_64; do
   dir=build/windows-$arch
   # Tests run under Wine (tests/support/run_under_wine.sh), by default in the architecture's own
@@ -37,6 +50,7 @@ for arch in i686 x86_64; do
            -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch-w64-mingw32.cmake"
            "-DCMAKE_CROSSCOMPILING_EMULATOR=sh;$PWD/tests/support/run_under_wine.sh;$prefixes/$own"
            -DSORVEL_WINE_PREFIX_WIN64="$prefixes/win64" -DSORVEL_WINE_PREFIX_WIN32="$prefixes/win32"
+           -DSORVEL_TEST_LOCALES="$locales"
            -DSORVEL_TESTS=ON)
   if command -v ccache >/dev/null; then
     options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

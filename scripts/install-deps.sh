@@ -11,6 +11,7 @@ windows_packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
   wine wine64 wine32:i386 zip
   wixl msitools osslsigncode openssl  # the Windows Installer packages: build, check, sign
+  locales  # the Windows-1252 and -1251 locales in which Wine runs the path tests (localedef)
 )
 if [ "${1:-}" = windows ]; then
   packages=("${windows_packages[@]}")

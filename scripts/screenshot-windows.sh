@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Makes a PNG of sorvel.exe's window (the Win32 one, x86_64, under Wine) as it opens, under a
-# virtual X server (Xvfb) at 96 dots an inch, in a fresh Wine prefix of its own: the client
-# area, like scripts/screenshot.sh takes of the Qt window.
-# Usage: scripts/screenshot-windows.sh [OUTPUT.png] (default: build/sorvel-window-win32.png).
+# virtual X server (Xvfb) at 96 dots an inch (or DPI), in a fresh Wine prefix of its own: the
+# client area, like scripts/screenshot.sh takes of the Qt window.
+# Usage: scripts/screenshot-windows.sh [OUTPUT.png [DPI]] (default: build/sorvel-window-win32.png,
+# 96; 144 is Windows' 150 %).
 # Uses $SORVEL_EXE, else build/windows-x86_64/sorvel.exe (built first when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 out=${1:-$repo/build/sorvel-window-win32.png}
+dpi=${2:-96}
 case "$out" in /*) ;; *) out=$repo/$out ;; esac
 
 exe=${SORVEL_EXE:-$repo/build/windows-x86_64/sorvel.exe}
@@ -25,6 +27,9 @@ cleanup() {
 trap cleanup EXIT
 echo "Making a Wine prefix for the picture (some seconds)"
 DISPLAY= /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1  # a 64-bit prefix, by its loader
+# Wine draws at the DPI of the prefix's setting, as Windows does at its display setting.
+DISPLAY= /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+  /d "$dpi" /f >/dev/null
 wineserver -w
 mkdir -p "$(dirname "$out")"
 
@@ -44,5 +49,5 @@ sleep 1   # let the window finish painting
 import -window "$window" "$OUT"
 wineserver -k
 INNER
-WORK=$work EXE=$exe OUT=$out xvfb-run -a -s "-screen 0 640x480x24 -dpi 96" bash "$work/shoot.sh"
+WORK=$work EXE=$exe OUT=$out xvfb-run -a -s "-screen 0 800x600x24 -dpi $dpi" bash "$work/shoot.sh"
 echo "Screenshot: $out ($(identify -format '%wx%h' "$out") pixels)"

@@ -10,10 +10,15 @@
 
 namespace cleaner::detail {
 
-// Query value, set value, create subkey, enumerate subkeys, notify, create link: enough to
-// read, walk and delete below a key, and less than all-access, which would be refused on keys
-// that only an administrator may change.
-inline constexpr platform::DWORD kOpenAccess = 0x3F;
+// Keys are opened for what the operation does with them. The searches, the find and the export
+// only read: many class keys on Windows grant administrators nothing more (TrustedInstaller
+// owns them), and asking for more there is refused with 5, one report per key.
+inline constexpr platform::DWORD kReadAccess = platform::kKeyRead;
+// The delete walks the tree (enumerate, and query for a link) and deletes each key it opened.
+// Asking for DELETE when a key is opened means a key the user may not delete is reported
+// where the walk meets it, instead of failing silently at the delete.
+inline constexpr platform::DWORD kDeleteAccess =
+    platform::kAccessDelete | platform::kKeyEnumerateSubKeys | platform::kKeyQueryValue;
 
 // keyPath alone when subKey is empty, else keyPath + "\" + subKey. Nothing else is changed.
 inline std::string JoinPath(const std::string& keyPath, const std::string& subKey) {

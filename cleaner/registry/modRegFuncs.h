@@ -101,9 +101,10 @@ private:
     bool AppendKeyBlock(HKEY handle, const std::string& path, WholeValue& value,
                         std::string& text);
 
-    // Opens path below root as RegOpen does (reporting every failure but a missing key) and
-    // gives the platform's code; an unexpected failure is reported and gives -1.
-    platform::LONG OpenKey(HKEY root, const char* path, platform::DWORD options, HKEY& handle);
+    // Opens path below root for access as RegOpen does (reporting every failure but a missing
+    // key) and gives the platform's code; an unexpected failure is reported and gives -1.
+    platform::LONG OpenKey(HKEY root, const char* path, platform::DWORD options,
+                           platform::DWORD access, HKEY& handle);
     bool IsLink(HKEY handle);
 
     std::string SystemText(platform::LONG code);

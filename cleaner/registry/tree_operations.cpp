@@ -72,7 +72,7 @@ bool modRegFuncs::RegExportTree(HKEY root, const std::string& displayRoot,
     try {
         std::string path = displayRoot;
         path.append(1, '\\').append(detail::JoinPath(keyPath, subKey));
-        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, path);
+        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, path, detail::kReadAccess);
         if (walk.Open(root, detail::JoinPath(keyPath, subKey)) == TreeWalk::Start::Opened) {
             Export visitor{*this, text, findings, {}};
             walk.Run(visitor);
@@ -123,7 +123,7 @@ bool modRegFuncs::RegDeleteTree(HKEY root, const std::string& keyPath,
     };
     try {
         const std::string path = detail::JoinPath(keyPath, subKey);
-        TreeWalk walk(*this, TreeWalk::Yield::Never, path);
+        TreeWalk walk(*this, TreeWalk::Yield::Never, path, detail::kDeleteAccess);
         if (walk.Open(root, path) == TreeWalk::Start::Opened) {
             Delete visitor{api_};
             if (!walk.Run(visitor)) {
@@ -157,8 +157,8 @@ bool modRegFuncs::RegFindSubkeyValue(HKEY root, const std::string& part,
             }
             // A matching link gives nothing: its target is reached by its own path.
             HKEY match = 0;
-            if (reg.OpenKey(parent, name.c_str(), platform::kRegOptionOpenLink, match) ==
-                platform::kErrorSuccess) {
+            if (reg.OpenKey(parent, name.c_str(), platform::kRegOptionOpenLink,
+                            detail::kReadAccess, match) == platform::kErrorSuccess) {
                 detail::ScopedKey key(reg.api_, match);
                 if (!reg.IsLink(key.Get())) {
                     reg.RegGet(key.Get(), std::string(), result);
@@ -172,7 +172,7 @@ bool modRegFuncs::RegFindSubkeyValue(HKEY root, const std::string& part,
     };
     try {
         const std::string path = detail::JoinPath(keyPath, subKey);
-        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, std::string());
+        TreeWalk walk(*this, TreeWalk::Yield::PerSubkey, std::string(), detail::kReadAccess);
         if (walk.Open(root, path) == TreeWalk::Start::Opened) {
             Find visitor{*this, FoldCase(part), result};
             walk.Run(visitor);

@@ -39,15 +39,15 @@ public:
     enum class Start { Opened, Missing, Failed, Link };
 
     // path is what the walk reports as the start key's path (Leave's path); each subkey adds
-    // a backslash and its name.
-    TreeWalk(modRegFuncs& reg, Yield yield, std::string path)
-        : reg_(reg), yield_(yield), path_(std::move(path)) {}
+    // a backslash and its name. Every key of the tree is opened for access.
+    TreeWalk(modRegFuncs& reg, Yield yield, std::string path, platform::DWORD access)
+        : reg_(reg), yield_(yield), path_(std::move(path)), access_(access) {}
 
     // Opens fullPath below root, the key to walk. Failed: its report was shown.
     Start Open(HKEY root, const std::string& fullPath) {
         HKEY handle = 0;
         const platform::LONG result =
-            reg_.OpenKey(root, fullPath.c_str(), platform::kRegOptionOpenLink, handle);
+            reg_.OpenKey(root, fullPath.c_str(), platform::kRegOptionOpenLink, access_, handle);
         if (result == platform::kErrorFileNotFound) {
             return Start::Missing;
         }
@@ -116,7 +116,8 @@ private:
         path_.append(1, '\\').append(name);
         HKEY child = 0;
         const platform::LONG result =
-            reg_.OpenKey(parent.key.Get(), name.c_str(), platform::kRegOptionOpenLink, child);
+            reg_.OpenKey(parent.key.Get(), name.c_str(), platform::kRegOptionOpenLink, access_,
+                         child);
         if (result == platform::kErrorSuccess) {
             levels_.push_back(Level{detail::ScopedKey(reg_.api_, child), path_.size()});
             return;
@@ -159,6 +160,7 @@ private:
     modRegFuncs& reg_;
     Yield yield_;
     std::string path_;
+    platform::DWORD access_;
     std::vector<Level> levels_;
     bool whole_ = true;
 };

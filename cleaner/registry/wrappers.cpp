@@ -25,17 +25,19 @@ bool modRegFuncs::RegOpen(HKEY root, const std::string& keyPath, const std::stri
                           HKEY& handle) {
     try {
         const std::string path = detail::JoinPath(keyPath, subKey);
-        return OpenKey(root, path.c_str(), 0, handle) == platform::kErrorSuccess;
+        return OpenKey(root, path.c_str(), 0, detail::kReadAccess, handle) ==
+               platform::kErrorSuccess;
     } catch (const std::exception& failure) {
         ShowUnexpectedFailure("Open - error #", failure);
         return false;
     }
 }
 
-LONG modRegFuncs::OpenKey(HKEY root, const char* path, DWORD options, HKEY& handle) {
+LONG modRegFuncs::OpenKey(HKEY root, const char* path, DWORD options, DWORD access,
+                          HKEY& handle) {
     try {
         HKEY opened = 0;
-        const LONG result = api_.RegOpenKeyExA(root, path, options, detail::kOpenAccess, &opened);
+        const LONG result = api_.RegOpenKeyExA(root, path, options, access, &opened);
         if (result == platform::kErrorSuccess) {
             handle = opened;
         } else if (result != platform::kErrorFileNotFound) {
@@ -53,7 +55,7 @@ bool modRegFuncs::IsLinkKey(HKEY root, const std::string& keyPath, const std::st
         const std::string path = detail::JoinPath(keyPath, subKey);
         HKEY opened = 0;
         if (api_.RegOpenKeyExA(root, path.c_str(), platform::kRegOptionOpenLink,
-                               detail::kOpenAccess, &opened) != platform::kErrorSuccess) {
+                               detail::kReadAccess, &opened) != platform::kErrorSuccess) {
             return false;
         }
         detail::ScopedKey key(api_, opened);

@@ -20,18 +20,24 @@ namespace {
 const std::string kOpenError = "Error opening keywords file";
 
 // A name that is already absolute is used as it stands (a user who types a full path means that
-// file); any other name is taken relative to the current folder.
-std::optional<std::string> KeywordFilePath(const std::string& fileName) {
+// file); any other name is taken relative to the current folder, joined with one separator. The
+// path never goes through narrow text on the way: the current folder of a Windows user may hold
+// characters that the narrow code page lacks (C:\Users\José on a Russian system).
+std::optional<std::filesystem::path> KeywordFilePath(const std::string& fileName,
+                                                     const platform::BackupFiles& files) {
     namespace fs = std::filesystem;
-    if (fs::path(fileName).is_absolute()) {
-        return fileName;
+    const fs::path name = files.NativePath(fileName);
+    if (name.is_absolute()) {
+        return name;
     }
     std::error_code ec;
     fs::path here = fs::current_path(ec);
     if (ec) {
         return std::nullopt;
     }
-    return here.string() + static_cast<char>(fs::path::preferred_separator) + fileName;
+    here += fs::path::preferred_separator;
+    here += name.native();
+    return here;
 }
 
 // Only U+0020 is trimmed: a tab or any other byte is part of the keyword.
@@ -203,7 +209,7 @@ bool ReadTextLines(std::istream& in, Encoding encoding, std::vector<std::size_t>
 
 bool modFennick::LoadKeywords(const std::string& fileName) {
     try {
-        std::optional<std::string> path = KeywordFilePath(fileName);
+        std::optional<std::filesystem::path> path = KeywordFilePath(fileName, *backupFiles_);
         std::error_code ec;
         // Only a regular file: a folder reads as nothing, and a pipe or device could block or
         // never end.

@@ -293,21 +293,43 @@ void modFennick::RemoveSuiteKeys(const std::string& commandLine) {
                               "Software\\Zelk was deleted.");
         }
 
+        // A tree the delete could not take whole stays with its key, silently as far as the
+        // registry layer goes (a subkey whose name the narrow code page cannot carry is given
+        // out with '?' and so is never found again by that name): each such key is named, and
+        // the report makes the exit status say that not all was done.
+        std::vector<std::string> stayed;
+        auto removeTree = [&](const OpenRoot& root, const char* hiveName, const std::string& keyPath,
+                              const std::string& subKey) {
+            if (reg_.RegDeleteTree(root.Handle(), keyPath, subKey)) return;
+            platform::HKEY handle = 0;
+            if (!reg_.RegOpen(root.Handle(), keyPath, subKey, handle)) return;  // not there
+            reg_.RegClose(handle);
+            stayed.push_back(std::string(hiveName) + "\\" + keyPath + (subKey.empty() ? "" : "\\") + subKey);
+        };
         for (const platform::HKEY hive : {kHkeyCurrentUser, kHkeyLocalMachine}) {
             const OpenRoot root(reg_, hive);
             if (!root.Opened()) continue;  // nothing is deleted in a hive whose root does not open
+            const char* hiveName = hive == kHkeyCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
             for (const std::string& software : SoftwareKeys(reg_, hive, "Software")) {
                 if (namesKey) {
-                    reg_.RegDeleteTree(root.Handle(), software + "\\Tarvo", commandLine);
-                    reg_.RegDeleteTree(root.Handle(), software + "\\Zelk", commandLine);
+                    removeTree(root, hiveName, software + "\\Tarvo", commandLine);
+                    removeTree(root, hiveName, software + "\\Zelk", commandLine);
                 }
-                reg_.RegDeleteTree(root.Handle(), software + "\\" + kCompanyKey, "");
+                removeTree(root, hiveName, software + "\\" + kCompanyKey, "");
                 if (hive == kHkeyLocalMachine) {
                     for (const char* uninstallKey : kUninstallKeys) {
-                        reg_.RegDeleteTree(root.Handle(), software + "\\" + uninstallKey, "");
+                        removeTree(root, hiveName, software + "\\" + uninstallKey, "");
                     }
                 }
             }
+        }
+        if (!stayed.empty()) {
+            std::string text =
+                "These keys are still there, with what below them could not be deleted (a "
+                "subkey whose name the system's code page cannot carry, or one that is "
+                "protected):";
+            for (const std::string& key : stayed) text.append("\n").append(key);
+            view_.ShowMessage(text);
         }
     });
 }

@@ -20,14 +20,10 @@ void WriteErrorLine(StartupPlatform& platform, const std::string& text) {
     platform.WriteError("sorvel: " + text + "\n");
 }
 
-// A registry report (narrow code page) as UTF-8 for the platform. For standard error, the
-// unexpected-failure report's CR alone, which a terminal would use to overwrite the line,
-// becomes a line end.
-std::string ReportText(const std::string& narrow) {
-    return platform::text::Utf16ToUtf8(platform::text::FromCp1252(narrow));
-}
-std::string ReportLine(const std::string& narrow) {
-    std::string line = ReportText(narrow);
+// A registry report (narrow code page) as a line for standard error: the unexpected-failure
+// report's CR alone, which a terminal would use to overwrite the line, becomes a line end.
+std::string ReportLine(StartupPlatform& platform, const std::string& narrow) {
+    std::string line = platform.NarrowToUtf8(narrow);
     for (char& c : line) {
         if (c == '\r') c = '\n';
     }
@@ -45,9 +41,9 @@ public:
         ++reports_;
         if (!boxes_) boxes_ = platform_.WindowProblem().empty();
         if (*boxes_) {
-            platform_.ShowReport(ReportText(text));
+            platform_.ShowReport(platform_.NarrowToUtf8(text));
         } else {
-            WriteErrorLine(platform_, ReportLine(text));
+            WriteErrorLine(platform_, ReportLine(platform_, text));
         }
     }
     void DoEvents() override {
@@ -76,6 +72,10 @@ std::unique_ptr<RegistryStore> OpenRegistry(StartupPlatform& platform, std::stri
 }
 
 }  // namespace
+
+std::string StartupPlatform::NarrowToUtf8(const std::string& narrow) {
+    return platform::text::Utf16ToUtf8(platform::text::FromCp1252(narrow));
+}
 
 std::string RegistryFilesFolder(const RegistryStore& store) {
     std::string folder = store.FilesFolder();
@@ -169,7 +169,7 @@ int Startup(StartupPlatform& platform) {
             platform.WriteOutput(VersionText());
             return kExitDone;
         case Request::UnknownOption:
-            WriteErrorLine(platform, "unknown option \"" + ReportText(commandLine) +
+            WriteErrorLine(platform, "unknown option \"" + platform.NarrowToUtf8(commandLine) +
                                          "\"; nothing was deleted. \"sorvel --help\" shows "
                                          "how to use sorvel.");
             return kExitFailed;

@@ -51,6 +51,12 @@ public:
     // the command line of the process after the program's name). Empty: no command-line text.
     virtual std::string CommandLine() = 0;
 
+    // A text in the registry's narrow code page (a registry report, the command line) as UTF-8.
+    // Linux: Windows-1252, in which the Wine-prefix store gives out every name. Windows: the
+    // system's ANSI code page, in which Windows writes its own texts (FormatMessageA) and the
+    // narrow functions give out names; a Russian or a Japanese Windows' are not Windows-1252.
+    virtual std::string NarrowToUtf8(const std::string& narrow);
+
     // Standard output and standard error (or what the platform has instead), written exactly as
     // given and flushed.
     virtual void WriteOutput(const std::string& text) = 0;

@@ -58,9 +58,10 @@ WindowsClass ClassOf(ControlKind kind) {
             return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY,
                     WS_EX_CLIENTEDGE};
         case ControlKind::WarningBox:
-            // Its lines as written: a font a little wider than the one it was drawn with would
-            // otherwise wrap the third line and push the fourth out of sight.
-            return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY,
+            // Its words wrap at the box's edge, as the Qt window's do: a line that scrolled
+            // sideways instead would be cut off there, mid-word, in a font a little wider than
+            // the one the box was drawn for.
+            return {"EDIT", child | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
                     WS_EX_CLIENTEDGE};
         case ControlKind::CheckBox:
             return {"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
@@ -194,6 +195,27 @@ frmFennick::~frmFennick() {
     if (font_ != nullptr) ::DeleteObject(font_);
 }
 
+namespace {
+
+// The warning's text as the box shows it. A line that ends in a blank goes on in the next one:
+// the break was only where the box it was written for ended its line. The box wraps its words
+// at its own edge instead, so a font wider than that one pushes no word out of sight.
+std::string FlowedText(const char* text) {
+    std::string flowed(text);
+    for (std::size_t at = flowed.find(" \r\n"); at != std::string::npos; at = flowed.find(" \r\n", at)) {
+        const std::size_t next = at + 3;
+        const bool paragraphGoesOn = next < flowed.size() && flowed[next] != '\r';
+        if (paragraphGoesOn) {
+            flowed.erase(at + 1, 2);
+        } else {
+            at = next;
+        }
+    }
+    return flowed;
+}
+
+}  // namespace
+
 // The controls are made in the order of their tab indices: Tab then moves through those that
 // take the focus in that order.
 void frmFennick::CreateControls(int dpi) {
@@ -206,8 +228,10 @@ void frmFennick::CreateControls(int dpi) {
         const WindowsClass kind = ClassOf(entry->kind);
         const RECT rect = PixelRect(*entry, dpi);
         const auto index = static_cast<std::size_t>(entry->id);
+        const std::string text =
+            entry->kind == ControlKind::WarningBox ? FlowedText(entry->text) : entry->text;
         const HWND control = ::CreateWindowExA(
-            kind.exStyle, kind.name, entry->text, kind.style, rect.left, rect.top,
+            kind.exStyle, kind.name, text.c_str(), kind.style, rect.left, rect.top,
             rect.right - rect.left, rect.bottom - rect.top, window_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
             ::GetModuleHandleA(nullptr), nullptr);

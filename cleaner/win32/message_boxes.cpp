@@ -1,5 +1,7 @@
 #include "cleaner/win32/message_boxes.h"
 
+#include "platform/win32/code_page.h"
+
 namespace cleaner::win32 {
 namespace {
 
@@ -38,6 +40,22 @@ bool WideFromUtf8(const std::string& utf8, std::wstring& wide) {
     wide.resize(static_cast<std::size_t>(needed));
     return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length,
                                  wide.data(), needed) == needed;
+}
+
+std::string Utf8FromCodePage(const std::string& narrow, UINT codePage) {
+    return platform::CodePageFromWide(platform::WideFromCodePage(narrow, codePage), CP_UTF8);
+}
+
+bool WindowStationVisible() {
+    const HWINSTA station = ::GetProcessWindowStation();
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    // A station that cannot be asked is taken as the user's own: the window must still open.
+    if (station == nullptr ||
+        !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 }  // namespace cleaner::win32

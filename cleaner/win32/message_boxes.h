@@ -25,4 +25,13 @@ void ShowUtf8Report(HWND owner, const std::string& utf8);
 // UTF-8 as UTF-16; false when the text is no UTF-8.
 bool WideFromUtf8(const std::string& utf8, std::wstring& wide);
 
+// Narrow text of a code page (the system's ANSI one: CP_ACP) as UTF-8.
+std::string Utf8FromCodePage(const std::string& narrow, UINT codePage);
+
+// Whether anyone can see this program's windows and boxes. Not so in a window station without
+// WSF_VISIBLE: a service's, or session 0's, where uninstallers run as SYSTEM (started by Intune,
+// Configuration Manager, a Group Policy script, an MSI custom action); a box there is never
+// answered and the program waits for ever.
+bool WindowStationVisible();
+
 }  // namespace cleaner::win32

@@ -67,7 +67,7 @@ void WriteStandard(DWORD which, const std::string& utf8) {
     if (IsHandle(given) && (WriteToConsole(given, utf8) || WriteToFile(given, utf8))) return;
     const HANDLE console = ParentConsole();
     if (IsHandle(console) && WriteToConsole(console, utf8)) return;
-    ShowUtf8Report(nullptr, utf8);
+    if (WindowStationVisible()) ShowUtf8Report(nullptr, utf8);
 }
 
 }  // namespace
@@ -84,7 +84,15 @@ std::unique_ptr<RegistryStore> Win32Platform::OpenRegistry() {
 
 platform::BackupFiles& Win32Platform::BackupFiles() { return backupFiles_; }
 
-std::string Win32Platform::WindowProblem() { return {}; }
+std::string Win32Platform::NarrowToUtf8(const std::string& narrow) {
+    return Utf8FromCodePage(narrow, CP_ACP);
+}
+
+std::string Win32Platform::WindowProblem() {
+    if (WindowStationVisible()) return {};
+    return "sorvel runs where no one sees its windows (a service, or SYSTEM in session 0), so it "
+           "shows no window and no message box";
+}
 
 void Win32Platform::ShowReport(const std::string& text) { ShowUtf8Report(nullptr, text); }
 

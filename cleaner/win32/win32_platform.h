@@ -19,12 +19,15 @@ public:
     // output or error goes where the user can read it: to the file or pipe the program's
     // standard handle was given (a script that redirects it); else to the console of the
     // program that started it (a user who typed the command in a console reads it there);
-    // else, started from a desktop, into a message box.
+    // else, started from a desktop, into a message box; where no one sees a box (see
+    // WindowStationVisible), nowhere: the exit status still tells.
     void WriteOutput(const std::string& text) override;
     void WriteError(const std::string& text) override;
+    // The system's ANSI code page.
+    std::string NarrowToUtf8(const std::string& narrow) override;
     std::unique_ptr<RegistryStore> OpenRegistry() override;
     platform::BackupFiles& BackupFiles() override;
-    // Windows can always show windows and message boxes.
+    // Windows shows windows and boxes unless no one sees the window station the program runs in.
     std::string WindowProblem() override;
     void ShowReport(const std::string& text) override;
     void ProcessEvents() override;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,6 +55,16 @@ public:
 class BackupFiles {
 public:
     virtual ~BackupFiles() = default;
+
+    // The path that the standard library's file functions (std::filesystem, the file streams)
+    // take for a narrow path of this program, and back. Linux: the same bytes. Windows: narrow
+    // text is in the ANSI code page, which the standard library there does not read (it takes
+    // narrow text for UTF-8), so Win32BackupFiles converts; a path outside that code page (the
+    // current folder on another system's) is only exact as a std::filesystem::path.
+    virtual std::filesystem::path NativePath(const std::string& narrow) const {
+        return std::filesystem::path(narrow);
+    }
+    virtual std::string NarrowPath(const std::filesystem::path& path) const { return path.string(); }
 
     // Says what is at path, following symbolic links. False with a reason when that cannot be
     // told (a folder on the way that may not be read).

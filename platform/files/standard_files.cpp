@@ -107,7 +107,8 @@ bool StandardBackupFiles::Look(const std::string& path, PathFacts& facts, std::s
     facts = PathFacts{};
     facts.file = path;
     std::error_code ec;
-    const fs::file_status own = fs::symlink_status(path, ec);
+    const fs::path native = NativePath(path);
+    const fs::file_status own = fs::symlink_status(native, ec);
     if (own.type() == fs::file_type::not_found) return true;
     if (ec) {
         reason = ec.message();
@@ -115,13 +116,13 @@ bool StandardBackupFiles::Look(const std::string& path, PathFacts& facts, std::s
     }
     fs::file_status status = own;
     if (fs::is_symlink(own)) {
-        status = fs::status(path, ec);
+        status = fs::status(native, ec);
         if (status.type() == fs::file_type::not_found) {
             facts.kind = PathFacts::Kind::DanglingLink;
-            facts.file = fs::read_symlink(path, ec).string();
+            facts.file = NarrowPath(fs::read_symlink(native, ec));
             return true;
         }
-        facts.file = fs::canonical(path, ec).string();
+        facts.file = NarrowPath(fs::canonical(native, ec));
         if (ec) {
             reason = ec.message();
             return false;
@@ -133,8 +134,9 @@ bool StandardBackupFiles::Look(const std::string& path, PathFacts& facts, std::s
         facts.kind = PathFacts::Kind::Other;
     } else {
         facts.kind = PathFacts::Kind::RegularFile;
-        facts.size = fs::file_size(facts.file, ec);
-        const fs::file_time_type written = fs::last_write_time(facts.file, ec);
+        const fs::path file = NativePath(facts.file);
+        facts.size = fs::file_size(file, ec);
+        const fs::file_time_type written = fs::last_write_time(file, ec);
         if (!ec) facts.modified = std::chrono::file_clock::to_sys(written);
     }
     return true;
@@ -143,7 +145,7 @@ bool StandardBackupFiles::Look(const std::string& path, PathFacts& facts, std::s
 bool StandardBackupFiles::ReadStart(const std::string& path, std::size_t limit, std::string& bytes,
                                     std::string& reason) {
     errno = 0;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(NativePath(path), std::ios::binary);
     if (in.is_open()) {
         bytes.assign(limit, '\0');
         in.read(bytes.data(), static_cast<std::streamsize>(limit));
@@ -159,11 +161,11 @@ bool StandardBackupFiles::ReadStart(const std::string& path, std::size_t limit, 
 bool StandardBackupFiles::Rename(const std::string& from, const std::string& to,
                                  std::string& reason) {
     std::error_code ec;
-    if (fs::symlink_status(to, ec).type() != fs::file_type::not_found) {
+    if (fs::symlink_status(NativePath(to), ec).type() != fs::file_type::not_found) {
         reason = "\"" + to + "\" is there already";
         return false;
     }
-    fs::rename(from, to, ec);
+    fs::rename(NativePath(from), NativePath(to), ec);
     if (ec) {
         reason = ec.message();
         return false;
@@ -173,13 +175,14 @@ bool StandardBackupFiles::Rename(const std::string& from, const std::string& to,
 
 bool StandardBackupFiles::Remove(const std::string& path, std::string& reason) {
     std::error_code ec;
-    const fs::file_status status = fs::symlink_status(path, ec);
+    const fs::path native = NativePath(path);
+    const fs::file_status status = fs::symlink_status(native, ec);
     if (!fs::exists(status)) return true;
     if (fs::is_directory(status)) {
         reason = "\"" + path + "\" is a folder";
         return false;
     }
-    if (!fs::remove(path, ec) && ec) {
+    if (!fs::remove(native, ec) && ec) {
         reason = ec.message();
         return false;
     }

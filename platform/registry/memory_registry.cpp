@@ -37,6 +37,31 @@ std::vector<std::u16string> SplitPath(std::string_view path) {
     return parts;
 }
 
+// A key named by its hive and its folded path, for the rights granted on it.
+struct Place {
+    Hive hive = Hive::kMachine;
+    std::u16string path;
+
+    void Append(std::u16string_view name) {
+        if (!path.empty()) path.push_back(u'\\');
+        path += text::FoldWine(name);
+    }
+};
+
+Place PlaceOf(const detail::Tree& tree, const Key& key) {
+    std::vector<const Key*> chain;
+    for (const Key* k = &key; k->parent; k = k->parent) chain.push_back(k);
+    Place place{key.hive(), {}};
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) place.Append(tree.Name(**it).ToU16());
+    return place;
+}
+
+// The rights a protected key and the keys below it grant.
+struct Grant {
+    Place place;
+    DWORD rights = 0;
+};
+
 // Narrow bytes of a value, as the A functions give them out.
 std::string NarrowData(const Value& value) {
     if (!IsStringType(value.type)) return value.data;
@@ -117,6 +142,7 @@ struct MemoryRegistry::State {
     detail::Tree tree;
     std::unordered_map<HKEY, Key*> handles;
     HKEY nextHandle = kFirstHandle;
+    std::vector<Grant> grants;  // Windows' protected keys (GrantOnly)
     bool wow64Node = false;
 
     static bool IsRoot(HKEY key) {
@@ -155,6 +181,29 @@ struct MemoryRegistry::State {
             if (!key) return kErrorFileNotFound;
         }
         return kErrorSuccess;
+    }
+
+    Place PlaceFor(HKEY root, std::string_view path) const {
+        Place place{HiveOf(root), {}};
+        if (root == kHkeyClassesRoot) place.path = u"software\\classes";
+        for (const std::u16string& part : SplitPath(path)) place.Append(part);
+        return place;
+    }
+
+    // The rights granted on the key at place: those of the nearest grant at or above it.
+    std::optional<DWORD> Granted(const Place& place) const {
+        const Grant* nearest = nullptr;
+        for (const Grant& g : grants) {
+            if (g.place.hive != place.hive) continue;
+            const std::u16string& above = g.place.path;
+            const bool covers = place.path == above ||
+                                (place.path.size() > above.size() &&
+                                 place.path.compare(0, above.size(), above) == 0 &&
+                                 (above.empty() || place.path[above.size()] == u'\\'));
+            if (covers && (!nearest || above.size() > nearest->place.path.size())) nearest = &g;
+        }
+        if (!nearest) return std::nullopt;
+        return nearest->rights;
     }
 
     // The key to build under a root (HKEY_CLASSES_ROOT: under HKLM\Software\Classes).
@@ -235,14 +284,22 @@ bool MemoryRegistry::KeyExists(HKEY root, std::string_view path) const {
     return state_->Walk(*base, text.c_str(), key) == kErrorSuccess;
 }
 
+void MemoryRegistry::GrantOnly(HKEY root, std::string_view path, DWORD granted) {
+    state_->grants.push_back({state_->PlaceFor(root, path), granted});
+}
+
 std::size_t MemoryRegistry::OpenHandleCount() const { return state_->handles.size(); }
 
-LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {
+LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired,
+                                   HKEY* result) {
     if (!result) return kErrorInvalidParameter;
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (!state_->grants.empty())
+        if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
+            if ((samDesired & ~kKeyWow64Views & ~*granted) != 0) return kErrorAccessDenied;
     HKEY handle = state_->nextHandle;
     while (state_->handles.count(handle) || State::IsRoot(handle) || handle == 0) handle += 4;
     state_->nextHandle = handle + 4;
@@ -302,6 +359,9 @@ LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
     if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (!state_->grants.empty())
+        if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
+            if ((*granted & kAccessDelete) == 0) return kErrorAccessDenied;
     // A predefined root or a hive's top cannot be deleted, nor a key that still has subkeys.
     if (!target->parent || (target == base && State::IsRoot(key)) || target->subkeyCount != 0)
         return kErrorAccessDenied;

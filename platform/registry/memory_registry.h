@@ -38,6 +38,11 @@ public:
     // Whether this registry has a 32-bit node (see RegistryApi::HasWow64Node); false at first.
     void SetWow64Node(bool present);
 
+    // Windows' protected keys: this key and every key below it grant only `granted` (rights
+    // of the access mask, the view flags aside). An open that asks for more gives 5, and so
+    // does a delete when DELETE is not granted.
+    void GrantOnly(HKEY root, std::string_view path, DWORD granted);
+
     // Handles opened and not yet closed (to catch leaks in tests).
     std::size_t OpenHandleCount() const;
 

@@ -40,6 +40,13 @@ inline constexpr DWORD kRegMultiSz = 7;
 inline constexpr DWORD kRegLink = 6;        // a link key's SymbolicLinkValue (UTF-16 target path)
 inline constexpr DWORD kRegQword = 11;
 
+// Rights of RegOpenKeyExA's access mask, with Windows' values.
+inline constexpr DWORD kKeyQueryValue = 0x0001;
+inline constexpr DWORD kKeyEnumerateSubKeys = 0x0008;
+inline constexpr DWORD kKeyRead = 0x20019;  // KEY_READ: query, enumerate, notify, read control
+inline constexpr DWORD kAccessDelete = 0x10000;
+inline constexpr DWORD kKeyWow64Views = 0x0300;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY: no rights
+
 // RegOpenKeyExA options: open a link key itself instead of the key it points to.
 inline constexpr DWORD kRegOptionOpenLink = 0x8;
 

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_files.h"
 
+#include "platform/win32/code_page.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -146,6 +148,14 @@ std::string SystemErrorText(unsigned long code) {
     }
     if (words.empty()) words = "Windows error " + std::to_string(code);
     return words;
+}
+
+std::filesystem::path Win32BackupFiles::NativePath(const std::string& narrow) const {
+    return std::filesystem::path(WideFromCodePage(narrow, CP_ACP));
+}
+
+std::string Win32BackupFiles::NarrowPath(const std::filesystem::path& path) const {
+    return CodePageFromWide(path.native(), CP_ACP);
 }
 
 // MoveFileExA without MOVEFILE_REPLACE_EXISTING fails when the new name is taken, in one step

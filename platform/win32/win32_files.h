@@ -13,6 +13,9 @@ namespace platform {
 
 class Win32BackupFiles : public StandardBackupFiles {
 public:
+    // Narrow paths are in the system's ANSI code page, as the A functions read them.
+    std::filesystem::path NativePath(const std::string& narrow) const override;
+    std::string NarrowPath(const std::filesystem::path& path) const override;
     bool Rename(const std::string& from, const std::string& to, std::string& reason) override;
     std::unique_ptr<FileWriter> Create(const std::string& path, std::string& reason) override;
     std::unique_ptr<FileWriter> Append(const std::string& path, std::string& reason) override;

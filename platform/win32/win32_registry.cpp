@@ -10,7 +10,6 @@ namespace platform {
 namespace {
 
 using WinKey = ::HKEY;
-using RegDeleteKeyExAFunction = LSTATUS(WINAPI*)(WinKey, LPCSTR, REGSAM, ::DWORD);
 
 // The contract's handles for the first predefined root and the first handle of an open key.
 constexpr HKEY kFirstPredefined = 0x80000000u;
@@ -39,14 +38,6 @@ bool OnA64BitSystem() {
     BOOL wow64 = FALSE;
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 #endif
-}
-
-// RegDeleteKeyExA, which chooses the view, is asked for by name: the 32-bit Windows of old that
-// lack it have no 64-bit view either, and a program that imported it would not start there.
-void (*FindDeleteKeyEx())() {
-    const HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-    if (advapi == nullptr) return nullptr;
-    return reinterpret_cast<void (*)()>(::GetProcAddress(advapi, "RegDeleteKeyExA"));
 }
 
 // Whether the narrow functions give this text out exactly: in the code page they convert to,
@@ -147,8 +138,7 @@ LONG CheckValues(WinKey key, ::DWORD longestName, ::DWORD longestData, DWORD& lo
 
 Win32Registry::Win32Registry()
     : wow64Node_(OnA64BitSystem()),
-      view_(wow64Node_ ? KEY_WOW64_64KEY : 0),
-      deleteKeyEx_(wow64Node_ ? FindDeleteKeyEx() : nullptr) {}
+      view_(wow64Node_ ? KEY_WOW64_64KEY : 0) {}
 
 Win32Registry::~Win32Registry() {
     for (void* key : keys_) {
@@ -254,16 +244,12 @@ LONG Win32Registry::RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* name
 }
 
 // RegDeleteKeyA deletes in the program's own view; on a 64-bit system the i686 program's would
-// be the 32-bit one, so the view is named there as every open names it.
+// be the 32-bit one, so the view is named there as every open names it (a 32-bit Windows has
+// one view, and no view flag).
 LONG Win32Registry::RegDeleteKeyA(HKEY key, const char* subKey) {
     const auto real = static_cast<WinKey>(Real(key));
     if (real == nullptr) return ERROR_INVALID_HANDLE;
-    const char* path = subKey != nullptr ? subKey : "";
-    if (deleteKeyEx_ != nullptr) {
-        const auto deleteKeyEx = reinterpret_cast<RegDeleteKeyExAFunction>(deleteKeyEx_);
-        return deleteKeyEx(real, path, KEY_WOW64_64KEY, 0);
-    }
-    return ::RegDeleteKeyA(real, path);
+    return ::RegDeleteKeyExA(real, subKey != nullptr ? subKey : "", view_, 0);
 }
 
 // Without arguments the inserts of a text (%1) stay as they are: FormatMessageA would

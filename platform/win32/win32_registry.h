@@ -40,16 +40,13 @@ public:
     bool HasWow64Node() const override { return wow64Node_; }
 
 private:
-    using AnyFunction = void (*)();  // a function found by name, before its type is known
-
     // Windows' handle for a contract handle; null when it stands for nothing open.
     void* Real(HKEY key) const;
     // A contract handle for a key Windows opened.
     HKEY Adopt(void* real);
 
     bool wow64Node_;
-    DWORD view_;               // KEY_WOW64_64KEY on a 64-bit system, else 0
-    AnyFunction deleteKeyEx_;  // RegDeleteKeyExA on a 64-bit system, else null
+    DWORD view_;  // KEY_WOW64_64KEY on a 64-bit system, else 0
     std::vector<void*> keys_;  // Windows' handle of each open key; null in a free slot
     std::vector<std::size_t> freeSlots_;
 };

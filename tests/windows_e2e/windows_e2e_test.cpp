@@ -317,6 +317,37 @@ TEST_P(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
 }
 
+// A profile "Ωmega" below the user's Software\Tarvo\98: no narrow name reaches it, so it and 98
+// stay. Both programs say so on standard error and exit with 2 (reported, not all done): the
+// Linux one without a display, sorvel.exe where no one sees a box (as an uninstaller run as
+// SYSTEM), which shows none and so cannot hang.
+TEST_P(WindowsE2e, BothNameTheKeyASubkeyOutsideTheCodePageKeptAndExitWith2) {
+    std::string omega = "\xFF\xFE";  // the file regedit reads as UTF-16
+    for (const char16_t unit : std::u16string(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                              u"[HKEY_CURRENT_USER\\Software\\Tarvo\\98\\\u03A9mega]\r\n"
+                                              u"\"Colour\"=\"blue\"\r\n\r\n")) {
+        omega.push_back(static_cast<char>(unit & 0xFF));
+        omega.push_back(static_cast<char>(unit >> 8));
+    }
+    const Workspace onLinux(Suite());
+    const Workspace onWindows(Suite());
+    testsupport::RegImport(onLinux.prefix, omega);
+    testsupport::RegImport(onWindows.prefix, omega);
+    const std::string stayed = "\nHKEY_CURRENT_USER\\Software\\Tarvo\\98";
+
+    const removal_test::ProgramResult linuxRun = removal_test::RunProgram(
+        SORVEL_PROGRAM, {"98"}, {{"WINEPREFIX", onLinux.prefix}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
+    EXPECT_EQ(linuxRun.status, 2) << linuxRun.errors;
+    EXPECT_THAT(linuxRun.errors, HasSubstr(stayed));
+    const testsupport::WineResult windowsRun =
+        testsupport::RunWine(onWindows.prefix, {SORVEL_UNSEEN_EXE, GetParam().program, "98"});
+    EXPECT_EQ(windowsRun.status, 2) << windowsRun.output;
+    std::string text = windowsRun.output;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    EXPECT_THAT(text, HasSubstr(stayed));
+    EXPECT_TRUE(testsupport::RegKeyExists(onWindows.prefix, "HKCU\\Software\\Tarvo\\98"));
+}
+
 TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
     // Neither reads the registry: the suite's own prefix serves.
     for (const char* option : {"--bogus", "--help"}) {

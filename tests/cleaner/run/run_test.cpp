@@ -356,6 +356,36 @@ TEST_F(RunTest, TreesTheBackupCannotHoldAreKeptAndNamedOnceAfterTheBackupHasEnde
     EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, ClsidKey(kSuiteClsid)));
 }
 
+// Windows' class keys that TrustedInstaller owns grant administrators reads only. A run opens
+// keys for what it does with them: every key it only reads is read without a word, the keys the
+// user may delete go, and what really refuses (a key that cannot be read, one that cannot be
+// deleted) is reported, once.
+TEST_F(RunTest, ReadOnlyKeysAreSearchedAndExportedWithoutABoxAndOnlyWhatRefusesIsReported) {
+    constexpr platform::DWORD kAllAccess = 0xF003F;
+    registry.GrantOnly(kHkeyClassesRoot, "", platform::kKeyRead);
+    for (const std::string& suiteKey : {std::string("Tarvo.Ledger"), ClsidKey(kSuiteClsid),
+                                        LibidKey(kSuiteLibid)}) {
+        registry.GrantOnly(kHkeyClassesRoot, suiteKey, kAllAccess);
+    }
+    registry.GrantOnly(kHkeyClassesRoot, ClsidKey(kOtherClsid), 0);  // not even readable
+    window.answers = {kOk};
+
+    run.cmdRemove_Click();
+
+    // The interface is in FoundKeys twice (duplicates stay), so its delete is refused twice.
+    const std::string unreadable =
+        "Open Reg:CLSID\\" + std::string(kOtherClsid) + " -  5 - Access is denied.\r\n";
+    const std::string undeletable =
+        "Open Reg:INTERFACE\\" + std::string(kSuiteIid) + " -  5 - Access is denied.\r\n";
+    EXPECT_THAT(window.messages, ElementsAre(unreadable, undeletable, undeletable));
+    EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, "Tarvo.Ledger"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, ClsidKey(kSuiteClsid)));
+    EXPECT_FALSE(registry.KeyExists(kHkeyClassesRoot, LibidKey(kSuiteLibid)));
+    EXPECT_TRUE(registry.KeyExists(kHkeyClassesRoot, IidKey(kSuiteIid)));
+    EXPECT_THAT(Backup(), HasSubstr("[HKEY_CLASSES_ROOT\\INTERFACE\\" + std::string(kSuiteIid) + "]"));
+    EXPECT_TRUE(OthersThere(registry));
+}
+
 // The registry's files as another program leaves them: reading them again can bring in what it
 // wrote, or be refused.
 class FakeStore : public RunStore {

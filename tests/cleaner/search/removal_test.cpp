@@ -18,6 +18,7 @@ using cleaner::FoundKey;
 using platform::kHkeyClassesRoot;
 using platform::kHkeyCurrentUser;
 using platform::kHkeyLocalMachine;
+using ::testing::EndsWith;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -493,6 +494,23 @@ TEST_F(RemoveSuiteKeysTest, ACommandLineThatNamesNoKeyLeavesTheSettingsKeysWhole
     }
     // What does not depend on the command line is still removed.
     EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "Software\\Zelk Company"));
+}
+
+// A profile "Ωmega" (no Windows-1252 form): the narrow functions give its name out as "?mega",
+// which finds nothing, so it stays and so does the key above it. That is said, key by key.
+TEST_F(RemoveSuiteKeysTest, AKeyLeftByASubkeyTheCodePageCannotNameIsNamedInAReport) {
+    registry.SetStringW(kHkeyCurrentUser, u"Software\\Tarvo\\My App\\\u03A9mega", u"", u"x");
+
+    fennick.RemoveSuiteKeys("My App");
+
+    EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\My App"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "Software\\Tarvo\\My App\\Sub"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyLocalMachine, "Software\\Tarvo\\My App"));
+    EXPECT_FALSE(registry.KeyExists(kHkeyCurrentUser, "Software\\Zelk\\My App"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_THAT(view.messages[0], HasSubstr("still there"));
+    EXPECT_THAT(view.messages[0], EndsWith("\nHKEY_CURRENT_USER\\Software\\Tarvo\\My App"));
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
 TEST_F(RemoveSuiteKeysTest, AHiveWhoseRootDoesNotOpenIsLeftAlone) {

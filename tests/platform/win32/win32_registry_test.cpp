@@ -1,7 +1,8 @@
 // The registry forwarder against Wine's real advapi32: the result codes and behaviours the
 // registry layer relies on (registry_api.h), the 32-bit node reached by its path from the 64-bit
-// view, link keys, and what the narrow functions cannot give out. Scratch keys are made with
-// advapi32's own wide functions and removed afterwards.
+// view, link keys, and what the narrow functions cannot give out. Keys are opened for reading, as
+// the cleaner opens every key it does not delete. Scratch keys are made with advapi32's own wide
+// functions and removed afterwards.
 #include "platform/win32/win32_registry.h"
 #include "tests/support/faulty_registry.h"
 
@@ -63,7 +64,7 @@ protected:
 
     Key Open(Key root, const std::string& path, DWORD options = 0) {
         Key key = 0;
-        EXPECT_EQ(registry.RegOpenKeyExA(root, path.c_str(), options, 0x3F, &key), 0) << path;
+        EXPECT_EQ(registry.RegOpenKeyExA(root, path.c_str(), options, platform::kKeyRead, &key), 0) << path;
         return key;
     }
 
@@ -76,7 +77,7 @@ TEST_F(ForwarderTest, KeepsTheResultCodesTheLayerReliesOn) {
 
     Key missing = 0;
     EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyCurrentUser, (kScratchNarrow + "\\None").c_str(),
-                                     0, 0x3F, &missing),
+                                     0, platform::kKeyRead, &missing),
               2);
 
     // Subkeys: a name that does not fit gives 234 and nothing past the buffer; a class size of
@@ -111,7 +112,7 @@ TEST_F(ForwarderTest, KeepsTheResultCodesTheLayerReliesOn) {
     EXPECT_EQ(root, platform::kHkeyCurrentUser);
     EXPECT_EQ(registry.RegCloseKey(root), 0);
     Key software = 0;
-    EXPECT_EQ(registry.RegOpenKeyExA(root, "Software", 0, 0x3F, &software), 0);
+    EXPECT_EQ(registry.RegOpenKeyExA(root, "Software", 0, platform::kKeyRead, &software), 0);
     registry.RegCloseKey(software);
 
     char text[256] = {};
@@ -137,7 +138,7 @@ TEST_F(ForwarderTest, ReachesThe32BitNodeByItsPathAndOpensALinkItself) {
         const Key key = Open(platform::kHkeyLocalMachine, kScratchNarrow + "\\Installed");
         registry.RegCloseKey(key);
         Key none = 0;
-        EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyLocalMachine, "Software\\Wow6432Node", 0, 0x3F, &none), 2);
+        EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyLocalMachine, "Software\\Wow6432Node", 0, platform::kKeyRead, &none), 2);
         EXPECT_EQ(registry.RegDeleteKeyA(platform::kHkeyLocalMachine, (kScratchNarrow + "\\Installed").c_str()), 0);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kScratch + L"\\Installed", 0));
         return;
@@ -150,7 +151,7 @@ TEST_F(ForwarderTest, ReachesThe32BitNodeByItsPathAndOpensALinkItself) {
     registry.RegCloseKey(key);
     Key none = 0;
     EXPECT_EQ(registry.RegOpenKeyExA(platform::kHkeyLocalMachine, (kScratchNarrow + "\\Only32").c_str(),
-                                     0, 0x3F, &none),
+                                     0, platform::kKeyRead, &none),
               2);
     EXPECT_EQ(registry.RegDeleteKeyA(platform::kHkeyLocalMachine, (node + "\\Only32").c_str()), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kScratch + L"\\Only32", KEY_WOW64_32KEY));
