@@ -10,6 +10,7 @@ windows_packages=(
   cmake ninja-build libgtest-dev libgmock-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
   wine wine64 wine32:i386 zip
+  nlohmann-json3-dev
 )
 if [ "${1:-}" = windows ]; then
   packages=("${windows_packages[@]}")

@@ -15,10 +15,53 @@ Request RequestOf(std::string_view commandLine) {
                                       : commandLine.substr(first, last - first + 1);
     if (word == "--help" || word == "-h" || word == "/?") return Request::Usage;
     if (word == "--version") return Request::Version;
+    const std::string_view mode = word.substr(0, word.find_first_of(" \t"));
+    if (mode == "--preview" || mode == "--clean") return Request::Unattended;
     // No name the suite's uninstaller passes begins so: someone tried an option, and a mistyped
     // option must not delete the suite's keys.
     if (word.substr(0, 2) == "--") return Request::UnknownOption;
     return Request::SuiteRemoval;
+}
+
+std::vector<std::string> CommandLineWords(std::string_view commandLine) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < commandLine.size(); ++i) {
+        const char c = commandLine[i];
+        if (c == '\\') {
+            std::size_t slashes = 0;
+            while (i < commandLine.size() && commandLine[i] == '\\') {
+                ++slashes;
+                ++i;
+            }
+            if (i < commandLine.size() && commandLine[i] == '"') {
+                word.append(slashes / 2, '\\');
+                if (slashes % 2 == 1) {
+                    word.push_back('"');
+                } else {
+                    quoted = !quoted;
+                }
+            } else {
+                word.append(slashes, '\\');
+                --i;
+            }
+            inWord = true;
+        } else if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord) words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word.push_back(c);
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(std::move(word));
+    return words;
 }
 
 std::string UsageText() {
