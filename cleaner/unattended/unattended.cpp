@@ -289,6 +289,12 @@ UnattendedOutcome Run(StartupPlatform& platform, const UnattendedOptions& option
     const bool removing = Starts(status, runtext::kRemoveKeysStarted) ||
                           Starts(status, runtext::kRemoveSettingsStarted);
     const bool begun = removing && files.Opened();
+    // A keyword file that could not be read is told in the status field alone; a script needs
+    // it among the reports.
+    if (options.keys && !searched && !status.empty()) {
+        outcome.reports.push_back(status.back());
+        if (preview) WriteLine(platform, status.back());
+    }
     const bool refused = ended != 0 || (options.keys && !searched) || !begun;
     const bool took = std::any_of(outcome.keys.begin(), outcome.keys.end(),
                                   [](const KeyOutcome& k) { return k.state != "kept"; });
