@@ -67,6 +67,9 @@ std::vector<std::string> CommandLineWords(std::string_view commandLine) {
 std::string UsageText() {
     return "Usage: sorvel\n"
            "       sorvel TEXT\n"
+           "       sorvel --preview [--keywords FILE] [--settings] [--no-keys] [--json]\n"
+           "       sorvel --clean [--keywords FILE] [--backup FILE] [--settings] [--no-keys]\n"
+           "                      [--json]\n"
            "       sorvel --help | -h | /? | --version\n"
            "\n"
            "sorvel removes what the Tarvo business suite left in the registry.\n"
@@ -91,11 +94,24 @@ std::string UsageText() {
            "~/.wine when WINEPREFIX is unset; no Windows program may run in that prefix\n"
            "meanwhile. On Windows it works on the registry itself.\n"
            "\n"
-           "  --help, -h, /?  show this text and end\n"
-           "  --version       show the version and end\n"
+           "  --preview        run the searches of Remove... and list each key it would\n"
+           "                   remove, in its order, with the keys in its tree, and each tree\n"
+           "                   it would keep, with why; delete nothing and write no file\n"
+           "  --clean          run Remove... with OK given to its questions, without a window\n"
+           "                   or a box; status lines and reports go to standard error\n"
+           "  --keywords FILE  the Key File (default taRegKeywords.txt)\n"
+           "  --backup FILE    the Reg File of --clean (default taDeletedRegKeys.reg); it may\n"
+           "                   not be empty: --clean never deletes without a backup\n"
+           "  --settings       also the settings keys, as \"Remove Settings\" ticked\n"
+           "  --no-keys        not the searched keys, as \"Remove Keys\" unticked\n"
+           "  --json           one JSON document on standard output instead of the key lines\n"
+           "  --help, -h, /?   show this text and end\n"
+           "  --version        show the version and end\n"
            "\n"
-           "Any other text that begins with -- is refused as an unknown option, and nothing\n"
-           "is deleted.\n";
+           "--preview and --clean end with 0 when done with nothing to report, 1 when nothing\n"
+           "was done (refused, or a file that could not be read), 2 when done with reports\n"
+           "(a kept tree, a key that failed). Any other text that begins with -- is refused\n"
+           "as an unknown option, and nothing is deleted.\n";
 }
 
 std::string VersionText() { return "sorvel " SORVEL_VERSION "\n"; }
