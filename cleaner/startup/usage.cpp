@@ -16,7 +16,7 @@ Request RequestOf(std::string_view commandLine) {
     if (word == "--help" || word == "-h" || word == "/?") return Request::Usage;
     if (word == "--version") return Request::Version;
     const std::string_view mode = word.substr(0, word.find_first_of(" \t"));
-    if (mode == "--preview" || mode == "--clean") return Request::Unattended;
+    if (mode == "--preview" || mode == "--clean" || mode == "--restore") return Request::Unattended;
     // No name the suite's uninstaller passes begins so: someone tried an option, and a mistyped
     // option must not delete the suite's keys.
     if (word.substr(0, 2) == "--") return Request::UnknownOption;

@@ -1,18 +1,25 @@
 #include "cleaner/unattended/unattended.h"
 
 #include "cleaner/registry/backup_format.h"
+#include "cleaner/registry/case_fold.h"
 #include "cleaner/registry/modRegFuncs.h"
 #include "cleaner/run/run.h"
 #include "cleaner/search/modFennick.h"
 #include "cleaner/startup/store_commit.h"
 #include "cleaner/unattended/console_window.h"
+#include "cleaner/unattended/restore.h"
+#include "platform/registry/memory_registry.h"
 #include "platform/registry/text.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 namespace cleaner {
@@ -310,9 +317,134 @@ UnattendedOutcome Run(StartupPlatform& platform, const UnattendedOptions& option
     return outcome;
 }
 
+
+// Reads the value back as the narrow functions give it.
+bool ReadBack(platform::RegistryApi& registry, platform::HKEY key, const RegFileValue& value) {
+    platform::DWORD type = 0;
+    platform::DWORD size = 0;
+    if (registry.RegQueryValueExA(key, value.name.c_str(), nullptr, &type, nullptr, &size) !=
+        platform::kErrorSuccess) {
+        return false;
+    }
+    std::string bytes(size, '\0');
+    if (registry.RegQueryValueExA(key, value.name.c_str(), nullptr, &type,
+                                  reinterpret_cast<unsigned char*>(bytes.data()), &size) !=
+        platform::kErrorSuccess) {
+        return false;
+    }
+    bytes.resize(size);
+    return type == value.type && bytes == value.bytes;
+}
+
+UnattendedOutcome Restore(StartupPlatform& platform, const UnattendedOptions& options) {
+    UnattendedOutcome outcome;
+    outcome.mode = "restore";
+    outcome.registry = platform.RegistryName();
+    outcome.backup = options.restoreFile;
+    const auto refuse = [&](const std::string& text) {
+        outcome.reports.push_back(text);
+        WriteLine(platform, text);
+        outcome.exit = kNothingDone;
+        return outcome;
+    };
+
+    std::ifstream in(options.restoreFile, std::ios::binary);
+    if (!in) return refuse("cannot read \"" + options.restoreFile + "\"; nothing was restored.");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return refuse("cannot read \"" + options.restoreFile + "\"; nothing was restored.");
+    std::vector<RegFileKey> keys;
+    std::string error;
+    if (!ParseRegFile(text, keys, error)) {
+        return refuse("\"" + options.restoreFile + "\", " + error + "; nothing was restored.");
+    }
+
+    std::string refusal;
+    try {
+        const std::unique_ptr<RegistryStore> store = platform.OpenRegistry();
+        auto* registry = dynamic_cast<platform::MemoryRegistry*>(&store->Registry());
+        if (registry == nullptr) {
+            return refuse("--restore cannot write to this registry; import the file with " +
+                          RestoreCommand(options.restoreFile) + " instead.");
+        }
+        for (const RegFileKey& key : keys) {
+            registry->CreateKey(key.root, key.path);
+            for (const RegFileValue& value : key.values) {
+                registry->SetValue(key.root, key.path, value.name, value.type, value.bytes);
+            }
+        }
+        store->Save();
+    } catch (const std::exception& failure) {
+        return refuse(std::string(failure.what()) + "\nNothing was restored.");
+    }
+
+    // Where the file sets each value last (names compare as the registry compares them).
+    using Line = std::pair<std::ptrdiff_t, std::size_t>;
+    std::map<std::tuple<platform::HKEY, std::string, std::string>, Line> lastLine;
+    const auto ValueKey = [](const RegFileKey& key, const std::string& name) {
+        return std::make_tuple(key.root, FoldCase(key.path), FoldCase(name));
+    };
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        for (std::size_t v = 0; v < keys[k].values.size(); ++v) {
+            lastLine[ValueKey(keys[k], keys[k].values[v].name)] =
+                Line(static_cast<std::ptrdiff_t>(k), v);
+        }
+    }
+
+    // Read back from the files as saved, by a store opened anew.
+    bool all = true;
+    try {
+        const std::unique_ptr<RegistryStore> store = platform.OpenRegistry();
+        platform::RegistryApi& registry = store->Registry();
+        for (const RegFileKey& key : keys) {
+            KeyOutcome entry{Utf8OfRegistryText(key.name), "restored", 1, ""};
+            const bool seen = std::any_of(outcome.keys.begin(), outcome.keys.end(),
+                                          [&](const KeyOutcome& k) { return k.key == entry.key; });
+            platform::HKEY handle = 0;
+            constexpr platform::DWORD kKeyRead = 0x20019;
+            if (registry.RegOpenKeyExA(key.root, key.path.c_str(), 0, kKeyRead, &handle) !=
+                platform::kErrorSuccess) {
+                entry.state = "failed";
+                entry.reason = "the key is not there after the restore";
+            } else {
+                for (std::size_t v = 0; v < key.values.size(); ++v) {
+                    const RegFileValue& value = key.values[v];
+                    // A later line of the file for the same value is what counts.
+                    const bool later =
+                        lastLine.at(ValueKey(key, value.name)) != std::make_pair(&key - keys.data(), v);
+                    if (later || ReadBack(registry, handle, value)) continue;
+                    entry.state = "failed";
+                    entry.reason = "the value " +
+                                   (value.name.empty() ? std::string("@")
+                                                       : "\"" + Utf8OfRegistryText(value.name) + "\"") +
+                                   " did not read back as the file writes it";
+                    break;
+                }
+                registry.RegCloseKey(handle);
+            }
+            if (entry.state == "failed") {
+                all = false;
+                outcome.reports.push_back(entry.key + ": " + entry.reason);
+                WriteLine(platform, outcome.reports.back());
+            }
+            if (!seen) outcome.keys.push_back(std::move(entry));
+        }
+    } catch (const std::exception& failure) {
+        all = false;
+        outcome.reports.push_back(std::string("the restore was saved but could not be read back: ") +
+                                  failure.what());
+        WriteLine(platform, outcome.reports.back());
+    }
+    WriteLine(platform, all ? "every key and value of the file came back as written."
+                            : "not everything came back as the file writes it.");
+    outcome.exit = all ? kDone : kDoneWithReports;
+    return outcome;
+}
+
 }  // namespace
 
-bool IsUnattendedMode(const std::string& word) { return word == "--preview" || word == "--clean"; }
+bool IsUnattendedMode(const std::string& word) {
+    return word == "--preview" || word == "--clean" || word == "--restore";
+}
 
 bool ParseUnattended(const std::vector<std::string>& words, UnattendedOptions& options,
                      std::string& error) {
@@ -321,6 +453,22 @@ bool ParseUnattended(const std::vector<std::string>& words, UnattendedOptions& o
         return false;
     }
     options = UnattendedOptions{};
+    if (words[0] == "--restore") {
+        options.mode = UnattendedOptions::Mode::Restore;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            if (words[i] == "--json") {
+                options.json = true;
+            } else if (options.restoreFile.empty() && !words[i].empty() &&
+                       words[i].rfind("--", 0) != 0) {
+                options.restoreFile = words[i];
+            } else {
+                error = "\"" + words[i] + "\" is not an option of --restore";
+                return false;
+            }
+        }
+        if (options.restoreFile.empty()) error = "--restore needs the file to restore";
+        return !options.restoreFile.empty();
+    }
     options.mode = words[0] == "--clean" ? UnattendedOptions::Mode::Clean
                                          : UnattendedOptions::Mode::Preview;
     const bool clean = options.mode == UnattendedOptions::Mode::Clean;
@@ -403,7 +551,8 @@ int RunUnattended(StartupPlatform& platform, const std::vector<std::string>& wor
         WriteLine(platform, error + "; nothing was deleted. \"sorvel --help\" shows how to use "
                                     "sorvel.");
         if (json) {
-            outcome.mode = !words.empty() && words[0] == "--clean" ? "clean" : "preview";
+            outcome.mode = words[0] == "--clean" ? "clean"
+                           : words[0] == "--restore" ? "restore" : "preview";
             outcome.registry = platform.RegistryName();
             outcome.reports.push_back(error);
             outcome.exit = kNothingDone;
@@ -411,7 +560,8 @@ int RunUnattended(StartupPlatform& platform, const std::vector<std::string>& wor
         }
         return kNothingDone;
     }
-    outcome = Run(platform, options);
+    outcome = options.mode == UnattendedOptions::Mode::Restore ? Restore(platform, options)
+                                                               : Run(platform, options);
     platform.WriteOutput(options.json ? OutcomeJson(outcome) : OutcomeLines(outcome));
     return outcome.exit;
 }

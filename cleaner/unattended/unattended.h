@@ -1,6 +1,7 @@
 // The modes that scripts, fleet tools and uninstallers start: `--preview` (what Remove... would
-// remove, nothing changed) and `--clean` (Remove... with OK given in advance, never without a
-// backup), each with `--json` for a report that programs read. Both drive the window's own run
+// remove, nothing changed), `--clean` (Remove... with OK given in advance, never without a
+// backup) and `--restore` (a backup put back without Wine, restore.h), each with `--json` for a
+// report that programs read. Both drive the window's own run
 // (cleaner/run) through ConsoleWindow, so they search, back up, keep and refuse exactly as the
 // window does; nothing here shows a window or a box.
 //
@@ -16,13 +17,14 @@
 namespace cleaner {
 
 struct UnattendedOptions {
-    enum class Mode { Preview, Clean };
+    enum class Mode { Preview, Clean, Restore };
     Mode mode = Mode::Preview;
     std::string keywords = "taRegKeywords.txt";
     std::string backup = "taDeletedRegKeys.reg";
     bool settings = false;
     bool keys = true;
     bool json = false;
+    std::string restoreFile;
 };
 
 // Whether the first word names one of these modes.
@@ -36,13 +38,13 @@ bool ParseUnattended(const std::vector<std::string>& words, UnattendedOptions& o
 // What a run did, key by key, as the report shows it.
 struct KeyOutcome {
     std::string key;    // the full path as the backup names it (UTF-8)
-    std::string state;  // "found", "removed", "kept", "failed"
+    std::string state;  // "found", "removed", "kept", "restored", "failed"
     int tree = 0;       // keys in its tree (0 when unknown: a kept tree is not exported)
     std::string reason; // of a kept or failed one
 };
 
 struct UnattendedOutcome {
-    std::string mode;  // "preview", "clean"
+    std::string mode;  // "preview", "clean", "restore"
     std::string registry;
     std::vector<KeyOutcome> keys;
     std::optional<std::string> backup;
