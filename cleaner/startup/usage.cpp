@@ -70,6 +70,7 @@ std::string UsageText() {
            "       sorvel --preview [--keywords FILE] [--settings] [--no-keys] [--json]\n"
            "       sorvel --clean [--keywords FILE] [--backup FILE] [--settings] [--no-keys]\n"
            "                      [--json]\n"
+           "       sorvel --restore FILE [--json]\n"
            "       sorvel --help | -h | /? | --version\n"
            "\n"
            "sorvel removes what the Tarvo business suite left in the registry.\n"
@@ -99,6 +100,9 @@ std::string UsageText() {
            "                   it would keep, with why; delete nothing and write no file\n"
            "  --clean          run Remove... with OK given to its questions, without a window\n"
            "                   or a box; status lines and reports go to standard error\n"
+           "  --restore FILE   put back the keys and values of a REGEDIT4 backup, in both\n"
+           "                   nodes, without Wine, and read them all back; a file that\n"
+           "                   deletes anything is refused\n"
            "  --keywords FILE  the Key File (default taRegKeywords.txt)\n"
            "  --backup FILE    the Reg File of --clean (default taDeletedRegKeys.reg); it may\n"
            "                   not be empty: --clean never deletes without a backup\n"
@@ -108,10 +112,11 @@ std::string UsageText() {
            "  --help, -h, /?   show this text and end\n"
            "  --version        show the version and end\n"
            "\n"
-           "--preview and --clean end with 0 when done with nothing to report, 1 when nothing\n"
-           "was done (refused, or a file that could not be read), 2 when done with reports\n"
-           "(a kept tree, a key that failed). Any other text that begins with -- is refused\n"
-           "as an unknown option, and nothing is deleted.\n";
+           "--preview, --clean and --restore end with 0 when done with nothing to report,\n"
+           "1 when nothing was done (refused, or a file that could not be read), 2 when done\n"
+           "with reports (a kept tree, a key that failed or did not read back). Any other\n"
+           "text that begins with -- is refused as an unknown option, and nothing is\n"
+           "deleted.\n";
 }
 
 std::string VersionText() { return "sorvel " SORVEL_VERSION "\n"; }
