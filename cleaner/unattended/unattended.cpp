@@ -241,6 +241,14 @@ UnattendedOutcome Run(StartupPlatform& platform, const UnattendedOptions& option
         outcome.exit = kNothingDone;
         return outcome;
     }
+    // A preview deletes in the registry's copy in memory and never saves it. A registry whose
+    // deletes last at once (Windows' own) has no such copy: previewing there would delete.
+    if (preview && dynamic_cast<platform::MemoryRegistry*>(&opened->Registry()) == nullptr) {
+        report("--preview cannot run on this registry yet: it would have to delete to show what "
+               "a run removes. Nothing was deleted.");
+        outcome.exit = kNothingDone;
+        return outcome;
+    }
     UnsavedStore unsaved(*opened);
     RegistryStore& store = preview ? static_cast<RegistryStore&>(unsaved) : *opened;
 

@@ -344,6 +344,28 @@ TEST_P(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
 }
 
+// Windows' registry keeps every delete at once: sorvel.exe cannot preview by deleting in a copy,
+// so it refuses --preview, and --restore (which would have to write it), and changes nothing.
+TEST_P(WindowsE2e, PreviewAndRestoreAreRefusedOnWindowsAndChangeNothing) {
+    const Workspace workspace(Suite());
+    const std::vector<std::string> before = workspace.ExportSoftware();
+    testsupport::WriteFile(workspace.folder + "/empty.reg", "REGEDIT4\r\n");
+    for (const std::string& mode : {std::string("--preview"), std::string("--restore")}) {
+        const std::string file = mode == "--preview" ? "/taRegKeywords.txt" : "/empty.reg";
+        const std::vector<std::string> args =
+            mode == "--preview"
+                ? std::vector<std::string>{GetParam().program, mode, "--keywords",
+                                           WindowsPath(workspace.folder + file), "--json"}
+                : std::vector<std::string>{GetParam().program, mode,
+                                           WindowsPath(workspace.folder + file), "--json"};
+        const testsupport::WineResult run = testsupport::RunWine(workspace.prefix, args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_THAT(run.output, HasSubstr("cannot"));
+        EXPECT_THAT(run.output, HasSubstr("\"exit\": 1"));
+    }
+    EXPECT_EQ(workspace.ExportSoftware(), before);
+}
+
 TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
     // Neither reads the registry: the suite's own prefix serves.
     for (const char* option : {"--bogus", "--help"}) {
