@@ -31,4 +31,10 @@ struct RegFileKey {
 // names a root other than HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, or deletes.
 bool ParseRegFile(const std::string& text, std::vector<RegFileKey>& keys, std::string& error);
 
+#ifdef _WIN32
+// Writes the keys and values into Windows' registry (win32_writer.cpp). False with why, naming
+// the key, at the first that fails; what was written before it stays.
+bool WriteRegFileToWindows(const std::vector<RegFileKey>& keys, std::string& error);
+#endif
+
 }  // namespace cleaner

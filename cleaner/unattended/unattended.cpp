@@ -370,17 +370,27 @@ UnattendedOutcome Restore(StartupPlatform& platform, const UnattendedOptions& op
     try {
         const std::unique_ptr<RegistryStore> store = platform.OpenRegistry();
         auto* registry = dynamic_cast<platform::MemoryRegistry*>(&store->Registry());
-        if (registry == nullptr) {
+        if (registry != nullptr) {
+            for (const RegFileKey& key : keys) {
+                registry->CreateKey(key.root, key.path);
+                for (const RegFileValue& value : key.values) {
+                    registry->SetValue(key.root, key.path, value.name, value.type, value.bytes);
+                }
+            }
+            store->Save();
+        } else {
+#ifdef _WIN32
+            // Windows' own registry, whose writes last at once.
+            if (!WriteRegFileToWindows(keys, error)) {
+                return refuse(error + "; what came before it in the file was restored. Start "
+                                      "again as an administrator, or import the file with " +
+                              RestoreCommand(options.restoreFile) + ".");
+            }
+#else
             return refuse("--restore cannot write to this registry; import the file with " +
                           RestoreCommand(options.restoreFile) + " instead.");
+#endif
         }
-        for (const RegFileKey& key : keys) {
-            registry->CreateKey(key.root, key.path);
-            for (const RegFileValue& value : key.values) {
-                registry->SetValue(key.root, key.path, value.name, value.type, value.bytes);
-            }
-        }
-        store->Save();
     } catch (const std::exception& failure) {
         return refuse(std::string(failure.what()) + "\nNothing was restored.");
     }
