@@ -351,20 +351,6 @@ TEST_P(WindowsE2e, TheCommandLineLeavesTheSameRegistryAsOnLinux) {
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
 }
 
-// Windows' registry keeps every delete at once: sorvel.exe cannot preview by deleting in a copy,
-// so it refuses --preview and changes nothing.
-TEST_P(WindowsE2e, APreviewIsRefusedOnWindowsAndChangesNothing) {
-    const Workspace workspace(Suite());
-    const std::vector<std::string> before = workspace.ExportSoftware();
-    const testsupport::WineResult run = testsupport::RunWine(
-        workspace.prefix, {GetParam().program, "--preview", "--keywords",
-                           WindowsPath(workspace.folder + "/taRegKeywords.txt"), "--json"});
-    EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_THAT(run.output, HasSubstr("--preview cannot run on this registry"));
-    EXPECT_THAT(run.output, HasSubstr("\"exit\": 1"));
-    EXPECT_EQ(workspace.ExportSoftware(), before);
-}
-
 TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
     // Neither reads the registry: the suite's own prefix serves.
     for (const char* option : {"--bogus", "--help"}) {
@@ -378,6 +364,20 @@ TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
         EXPECT_EQ(windows.status, byLinux.status);
         EXPECT_EQ(text, byLinux.output + byLinux.errors);
     }
+}
+
+// Windows' registry keeps every delete at once: sorvel.exe cannot preview by deleting in a copy,
+// so it refuses --preview and changes nothing.
+TEST_P(WindowsE2e, APreviewIsRefusedOnWindowsAndChangesNothing) {
+    const Workspace workspace(Suite());
+    const std::vector<std::string> before = workspace.ExportSoftware();
+    const testsupport::WineResult run = testsupport::RunWine(
+        workspace.prefix, {GetParam().program, "--preview", "--keywords",
+                           WindowsPath(workspace.folder + "/taRegKeywords.txt"), "--json"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("--preview cannot run on this registry"));
+    EXPECT_THAT(run.output, HasSubstr("\"exit\": 1"));
+    EXPECT_EQ(workspace.ExportSoftware(), before);
 }
 
 std::string TargetName(const ::testing::TestParamInfo<Target>& target) { return target.param.name; }
