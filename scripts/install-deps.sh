@@ -5,9 +5,10 @@
 # `install-deps.sh windows` installs only what scripts/build-windows.sh needs.
 set -euo pipefail
 
-# The Windows programs: the MinGW cross compilers, GoogleTest's sources, Wine to run the tests.
+# The Windows programs: the MinGW cross compilers, GoogleTest's sources, the JSON header (also
+# for Linux), Wine to run the tests.
 windows_packages=(
-  cmake ninja-build libgtest-dev libgmock-dev
+  cmake ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64
   wine wine64 wine32:i386 zip
   wixl msitools osslsigncode openssl  # the Windows Installer packages: build, check, sign

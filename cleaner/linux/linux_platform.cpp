@@ -3,6 +3,7 @@
 #include "platform/registry/text.h"
 #include "platform/wine/wine_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -45,6 +46,10 @@ LinuxPlatform::LinuxPlatform(int& argc, char** argv, std::string prefix)
     : argc_(argc), argv_(argv), prefix_(std::move(prefix)) {}
 
 std::string LinuxPlatform::CommandLine() { return CommandLineText(argc_, argv_); }
+
+std::vector<std::string> LinuxPlatform::Arguments() {
+    return std::vector<std::string>(argv_ + std::min(argc_, 1), argv_ + argc_);
+}
 
 void LinuxPlatform::WriteOutput(const std::string& text) { std::cout << text << std::flush; }
 

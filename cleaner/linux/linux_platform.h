@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cleaner {
 
@@ -26,6 +27,9 @@ public:
     LinuxPlatform(int& argc, char** argv, std::string prefix);
 
     std::string CommandLine() override;
+    // The arguments as they came (UTF-8 file names), not joined and not in the narrow code page.
+    std::vector<std::string> Arguments() override;
+    std::string RegistryName() override { return prefix_; }
     void WriteOutput(const std::string& text) override;
     void WriteError(const std::string& text) override;
     std::unique_ptr<RegistryStore> OpenRegistry() override;

@@ -5,6 +5,7 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/startup/store_commit.h"
 #include "cleaner/startup/usage.h"
+#include "cleaner/unattended/unattended.h"
 #include "platform/registry/text.h"
 
 #include <cstdlib>
@@ -168,6 +169,8 @@ int Startup(StartupPlatform& platform) {
         case Request::Version:
             platform.WriteOutput(VersionText());
             return kExitDone;
+        case Request::Unattended:
+            return RunUnattended(platform, platform.Arguments());
         case Request::UnknownOption:
             WriteErrorLine(platform, "unknown option \"" + platform.NarrowToUtf8(commandLine) +
                                          "\"; nothing was deleted. \"sorvel --help\" shows "

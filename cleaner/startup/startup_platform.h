@@ -12,12 +12,14 @@
 #pragma once
 
 #include "cleaner/run/form.h"
+#include "cleaner/startup/usage.h"
 #include "platform/files/backup_files.h"
 #include "platform/registry/registry_api.h"
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cleaner {
 
@@ -50,6 +52,11 @@ public:
     // name, as the program receives it (Linux: the arguments joined by single blanks; Windows:
     // the command line of the process after the program's name). Empty: no command-line text.
     virtual std::string CommandLine() = 0;
+    // The command line's words as file names of this platform, for the options that take them.
+    // Unless a platform knows them better, CommandLine() split as Windows splits a command line.
+    virtual std::vector<std::string> Arguments() { return CommandLineWords(CommandLine()); }
+    // What the registry is, for a report that programs read: the prefix's path, or "windows".
+    virtual std::string RegistryName() { return "windows"; }
 
     // A text in the registry's narrow code page (a registry report, the command line) as UTF-8.
     // Linux: Windows-1252, in which the Wine-prefix store gives out every name. Windows: the

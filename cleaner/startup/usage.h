@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cleaner {
 
@@ -12,11 +13,16 @@ enum class Request {
     SuiteRemoval,   // any other text: it names the suite's subkey to remove
     Usage,          // --help, -h, /?
     Version,        // --version
+    Unattended,     // --preview or --clean, with their options
     UnknownOption,  // another text that begins with "--"
 };
 
 // What the command line asks for. Blanks around the text do not count for the options.
 Request RequestOf(std::string_view commandLine);
+
+// A command line split into words as Windows programs split theirs: blanks part words, double
+// quotes group them (and are dropped), a backslash is itself except before a double quote.
+std::vector<std::string> CommandLineWords(std::string_view commandLine);
 
 std::string UsageText();
 std::string VersionText();

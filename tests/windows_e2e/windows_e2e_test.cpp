@@ -2,10 +2,11 @@
 // installed as its 32-bit installer does it (reg import /reg:32), with a few keys of its own in
 // the 64-bit node. Three Windows: the x86_64 program in a 64-bit Windows, the i686 program (the
 // real target) there through WOW64, and the i686 program in a 32-bit Windows, whose one node
-// holds all of the suite. In each, the same whole run in the window, clicked with xdotool under
-// Xvfb, gives the same backup file, byte for byte, and the same registry, and the documented
-// import of that backup gives the registry back as it was; the same command line leaves the
-// same registry; a command line that both refuse is refused in the same words.
+// holds all of the suite. In each, the same whole run, in the window (clicked with xdotool under
+// Xvfb) or by --clean without one, gives the same backup file, byte for byte, and the same
+// registry, and the documented import of that backup, or --restore, gives the registry back as
+// it was; the same command line leaves the same registry; a command line that both refuse is
+// refused in the same words.
 #include "tests/support/run_program.h"
 #include "tests/support/wine.h"
 #include "tests/windows_e2e/desktop.h"
@@ -227,7 +228,7 @@ private:
 
 std::map<testsupport::WindowsKind, std::unique_ptr<testsupport::WinePrefix>> WindowsE2e::suites_;
 
-TEST_P(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinuxAndImportsBack) {
+TEST_P(WindowsE2e, AWholeRunInTheWindowOrByCleanGivesTheSameBackupAndRegistryAsOnLinuxAndImportsBack) {
     const Workspace before(Suite());
     const Workspace onLinux(Suite());
     const Workspace onWindows(Suite());
@@ -267,6 +268,39 @@ TEST_P(WindowsE2e, AWholeRunInTheWindowGivesTheSameBackupAndRegistryAsOnLinuxAnd
     EXPECT_THAT(Ascii(byLinux[0]), Not(HasSubstr("Nexbay.Document")));
     EXPECT_THAT(Ascii(byLinux[0]), HasSubstr("\\Tarvo\\97]"));
     EXPECT_EQ(onWindows.ExportSoftware(), byLinux);
+
+    // --clean is that run with OK given in advance, with no window: on each system the same
+    // backup and the same registry as the window's run.
+    const Workspace cleanOnLinux(Suite());
+    const Workspace cleanOnWindows(Suite());
+    const auto cleanArgs = [](const Workspace& at, bool windows) {
+        const auto path = [&](const std::string& name) {
+            return windows ? WindowsPath(at.folder + name) : at.folder + name;
+        };
+        return std::vector<std::string>{"--clean", "--settings", "--keywords",
+                                        path("/taRegKeywords.txt"), "--backup",
+                                        path("/taDeletedRegKeys.reg")};
+    };
+    const removal_test::ProgramResult linuxClean = removal_test::RunProgram(
+        SORVEL_PROGRAM, cleanArgs(cleanOnLinux, false),
+        {{"WINEPREFIX", cleanOnLinux.prefix}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
+    EXPECT_EQ(linuxClean.status, 0) << linuxClean.errors;
+    std::vector<std::string> windowsArgs = cleanArgs(cleanOnWindows, true);
+    windowsArgs.insert(windowsArgs.begin(), GetParam().program);
+    const testsupport::WineResult windowsClean = testsupport::RunWine(cleanOnWindows.prefix, windowsArgs);
+    EXPECT_EQ(windowsClean.status, 0) << windowsClean.output;
+    EXPECT_THAT(windowsClean.output, HasSubstr("sorvel: Remove Settings Completed"));
+    EXPECT_EQ(cleanOnLinux.Backup(), backup);
+    EXPECT_EQ(cleanOnWindows.Backup(), backup);
+    EXPECT_EQ(cleanOnLinux.ExportSoftware(), byLinux);
+    EXPECT_EQ(cleanOnWindows.ExportSoftware(), byLinux);
+    // sorvel.exe --restore puts its backup back as reg import does, and reads it all back.
+    const testsupport::WineResult restored = testsupport::RunWine(
+        cleanOnWindows.prefix,
+        {GetParam().program, "--restore", WindowsPath(cleanOnWindows.folder + "/taDeletedRegKeys.reg")});
+    EXPECT_EQ(restored.status, 0) << restored.output;
+    EXPECT_THAT(restored.output, HasSubstr("every key and value of the file came back"));
+    EXPECT_EQ(cleanOnWindows.ExportSoftware(), before.ExportSoftware());
 
     // The import that --help, the manual and the README give, as a user types it: plain `wine`,
     // the 32-bit loader where 32-bit Wine is installed.
@@ -361,6 +395,20 @@ TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
         EXPECT_EQ(windows.status, byLinux.status);
         EXPECT_EQ(text, byLinux.output + byLinux.errors);
     }
+}
+
+// Windows' registry keeps every delete at once: sorvel.exe cannot preview by deleting in a copy,
+// so it refuses --preview and changes nothing.
+TEST_P(WindowsE2e, APreviewIsRefusedOnWindowsAndChangesNothing) {
+    const Workspace workspace(Suite());
+    const std::vector<std::string> before = workspace.ExportSoftware();
+    const testsupport::WineResult run = testsupport::RunWine(
+        workspace.prefix, {GetParam().program, "--preview", "--keywords",
+                           WindowsPath(workspace.folder + "/taRegKeywords.txt"), "--json"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("--preview cannot run on this registry"));
+    EXPECT_THAT(run.output, HasSubstr("\"exit\": 1"));
+    EXPECT_EQ(workspace.ExportSoftware(), before);
 }
 
 std::string TargetName(const ::testing::TestParamInfo<Target>& target) { return target.param.name; }

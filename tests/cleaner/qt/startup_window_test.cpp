@@ -5,7 +5,10 @@
 #include "cleaner/startup/startup.h"
 #include "cleaner/qt/frmFennick.h"
 #include "cleaner/qt/qt_platform.h"
+#include "tests/support/run_program.h"
 #include "tests/support/wine.h"
+
+#include <nlohmann/json.hpp>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +27,9 @@
 #include <utility>
 #include <vector>
 
+#ifndef SORVEL_PROGRAM
+#error "SORVEL_PROGRAM must name the program (for its unattended modes)"
+#endif
 #ifndef SORVEL_SOURCE_DIR
 #error "SORVEL_SOURCE_DIR must name the source tree (for the demo's generator)"
 #endif
@@ -146,6 +152,26 @@ bool HasBlock(const std::string& regFile, const std::string& keyPath) {
     return regFile.find("\n[" + keyPath + "]") != std::string::npos;
 }
 
+// A Wine registry file without the times Wine keeps of each key: "[KEY] SECONDS" lines lose
+// their number and "#time=" lines go.
+std::string WithoutTimes(const std::string& file) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < file.size()) {
+        std::size_t end = file.find('\n', at);
+        if (end == std::string::npos) end = file.size();
+        std::string line = file.substr(at, end - at);
+        at = end + 1;
+        if (line.rfind("#time=", 0) == 0) continue;
+        if (const std::size_t close = line.rfind("] "); !line.empty() && line[0] == '[' &&
+                                                         close != std::string::npos) {
+            line.resize(close + 1);
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
 // Runs first (death tests before the others), while this process has started no threads yet.
 TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupRestoresIt) {
     const std::string folder = testsupport::MakeTempDir("window-demo");
@@ -163,6 +189,13 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     const std::string libBefore = testsupport::RegExport(prefix, libKey);
     const std::string settingsBefore = testsupport::RegExport(prefix, settingsKey);
     ASSERT_THAT(classBefore, HasSubstr("ledger.dll"));
+    // Copies of the prefix as the window run finds it, for the unattended modes beside it.
+    const std::string previewed = folder + "/previewed";
+    const std::string cleaned = folder + "/cleaned";
+    testsupport::WaitForWineServer(prefix);
+    ASSERT_EQ(std::system(("cp -a '" + prefix + "' '" + previewed + "' && cp -a '" + prefix +
+                           "' '" + cleaned + "'").c_str()),
+              0);
 
     gScript = Script::CleanAndCancel;
     gKeyFile = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
@@ -196,6 +229,61 @@ TEST(StartupWindowDeathTest, ARunOnTheDemoPrefixRemovesTheSuiteAndItsBackupResto
     EXPECT_EQ(testsupport::RegExport(prefix, libKey), libBefore);
     EXPECT_EQ(testsupport::RegExport(prefix, settingsKey), settingsBefore);
     EXPECT_TRUE(testsupport::RegKeyExists(prefix, "HKEY_CLASSES_ROOT\\Wow6432Node\\Tarvo.Ledger"));
+
+    // --preview lists what the window run removed, in its order, and changes nothing; --clean
+    // with the same options then removes exactly that, into the same backup, leaving the same
+    // files. Both documents hold every field.
+    const std::string keywords = SORVEL_SOURCE_DIR "/demo/taRegKeywords.txt";
+    const auto unattended = [&](const std::string& at, std::vector<std::string> args) {
+        args.insert(args.end(), {"--keywords", keywords, "--settings", "--json"});
+        const removal_test::ProgramResult result =
+            removal_test::RunProgram(SORVEL_PROGRAM, args, {{"WINEPREFIX", at}, {"DISPLAY", {}}});
+        EXPECT_EQ(result.status, 0) << result.errors;
+        nlohmann::json document = nlohmann::json::parse(result.output);
+        for (const char* field : {"mode", "registry", "keys", "backup", "kept_aside", "reports", "exit"})
+            EXPECT_TRUE(document.contains(field)) << field;
+        EXPECT_EQ(document["registry"], at);
+        EXPECT_EQ(document["exit"], 0);
+        EXPECT_EQ(document["reports"], nlohmann::json::array());
+        return document;
+    };
+    const std::string systemBefore = testsupport::ReadFile(previewed + "/system.reg");
+    const std::string userBefore = testsupport::ReadFile(previewed + "/user.reg");
+    const nlohmann::json preview = unattended(previewed, {"--preview"});
+    // (Compared as truths: a diff of two registries is too large for the test's report.)
+    EXPECT_TRUE(testsupport::ReadFile(previewed + "/system.reg") == systemBefore);
+    EXPECT_TRUE(testsupport::ReadFile(previewed + "/user.reg") == userBefore);
+    EXPECT_EQ(preview["backup"], nullptr);
+    const std::string cleanBackup = folder + "/clean.reg";
+    const nlohmann::json clean = unattended(cleaned, {"--clean", "--backup", cleanBackup});
+    EXPECT_EQ(clean["backup"], cleanBackup);
+    EXPECT_TRUE(testsupport::ReadFile(cleanBackup) == backup);
+    // The same files but for when the parents of removed keys were last written.
+    EXPECT_TRUE(WithoutTimes(testsupport::ReadFile(cleaned + "/system.reg")) == WithoutTimes(system));
+    EXPECT_TRUE(WithoutTimes(testsupport::ReadFile(cleaned + "/user.reg")) == WithoutTimes(user));
+
+    ASSERT_EQ(preview["keys"].size(), clean["keys"].size());
+    ASSERT_GE(preview["keys"].size(), 10u);
+    std::size_t keyLines = 0;
+    for (std::size_t at = backup.find("\r\n["); at != std::string::npos; at = backup.find("\r\n[", at + 1))
+        ++keyLines;
+    std::size_t trees = 1;  // the header's [HKEY_CLASSES_ROOT]
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < preview["keys"].size(); ++i) {
+        const nlohmann::json& found = preview["keys"][i];
+        SCOPED_TRACE(found.dump());
+        EXPECT_EQ(found["state"], "found");
+        EXPECT_EQ(clean["keys"][i]["state"], "removed");
+        EXPECT_EQ(clean["keys"][i]["key"], found["key"]);
+        EXPECT_EQ(clean["keys"][i]["tree"], found["tree"]);
+        trees += found["tree"].get<std::size_t>();
+        // The tree's own key line ends its block, after the last tree's.
+        const std::size_t line = backup.find("\r\n[" + found["key"].get<std::string>() + "]\r\n");
+        ASSERT_NE(line, std::string::npos);
+        EXPECT_GT(line, last);
+        last = line;
+    }
+    EXPECT_EQ(trees, keyLines);
 
     testsupport::WaitForWineServer(prefix);
     testsupport::RemoveTree(folder);

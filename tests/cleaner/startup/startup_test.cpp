@@ -130,6 +130,13 @@ TEST(StartupRequestTest, OnlyTheHelpAndVersionOptionsAndOtherOptionsAreNotARemov
     }
     EXPECT_EQ(cleaner::RequestOf("--version"), Request::Version);
     EXPECT_EQ(cleaner::RequestOf("--verbose"), Request::UnknownOption);
+    EXPECT_EQ(cleaner::RequestOf("--clean --settings"), Request::Unattended);
+    EXPECT_EQ(cleaner::RequestOf(" --preview"), Request::Unattended);
+    EXPECT_EQ(cleaner::RequestOf("--cleaner"), Request::UnknownOption);
+    // Their words, as a Windows command line holds them.
+    EXPECT_EQ(cleaner::CommandLineWords(R"(--clean  --keywords "C:\My Files\k.txt" a\\\"b "c d")"),
+              (std::vector<std::string>{"--clean", "--keywords", R"(C:\My Files\k.txt)",
+                                        R"(a\"b)", "c d"}));
     EXPECT_EQ(cleaner::RequestOf(""), Request::Window);
     // What the suite's uninstaller passes: a subkey's name, whatever it holds.
     for (const char* name : {"Nexbay 3", "98", " ", "-", "-x", "My --help", "/"}) {
