@@ -5,7 +5,6 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/startup/store_commit.h"
 #include "cleaner/startup/usage.h"
-#include "cleaner/unattended/unattended.h"
 #include "platform/registry/text.h"
 
 #include <cstdlib>
@@ -158,9 +157,11 @@ int RunWindowMode(StartupPlatform& platform) {
     return commit.Save() ? exitStatus : kExitFailed;
 }
 
-int Startup(StartupPlatform& platform) {
+int Startup(StartupPlatform& platform, UnattendedModes unattended) {
     const std::string commandLine = platform.CommandLine();
-    switch (RequestOf(commandLine)) {
+    Request request = RequestOf(commandLine);
+    if (request == Request::Unattended && unattended == nullptr) request = Request::UnknownOption;
+    switch (request) {
         case Request::Window:
             return RunWindowMode(platform);
         case Request::Usage:
@@ -170,7 +171,7 @@ int Startup(StartupPlatform& platform) {
             platform.WriteOutput(VersionText());
             return kExitDone;
         case Request::Unattended:
-            return RunUnattended(platform, platform.Arguments());
+            return unattended(platform, platform.Arguments());
         case Request::UnknownOption:
             WriteErrorLine(platform, "unknown option \"" + platform.NarrowToUtf8(commandLine) +
                                          "\"; nothing was deleted. \"sorvel --help\" shows "

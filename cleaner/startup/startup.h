@@ -8,6 +8,7 @@
 #include "cleaner/startup/startup_platform.h"
 
 #include <string>
+#include <vector>
 
 namespace cleaner {
 
@@ -20,8 +21,13 @@ inline constexpr int kExitFailed = 1;
 // that could not be opened, for instance), so some keys may still be there.
 inline constexpr int kExitReported = 2;
 
-// The whole program: decides the mode and returns the exit status.
-int Startup(StartupPlatform& platform);
+// The modes for scripts (--preview, --clean, --restore), which live above the start-up, in
+// cleaner/unattended: the program hands them in, so that neither library needs the other.
+using UnattendedModes = int (*)(StartupPlatform& platform, const std::vector<std::string>& words);
+
+// The whole program: decides the mode and returns the exit status. Without unattended modes,
+// their options are refused as unknown.
+int Startup(StartupPlatform& platform, UnattendedModes unattended = nullptr);
 
 // The command-line mode: RemoveSuiteKeys(commandLine) on the platform's registry, kept. The
 // registry layer's reports are message boxes when the platform can show them, otherwise lines

@@ -66,6 +66,14 @@ std::string WinePath(std::string path) {
     return "Z:" + path;
 }
 
+// An export without the key that Wine's crash handler makes when some Wine process of the
+// prefix crashed (seen under load): Wine's bookkeeping, not what either side removed.
+std::string WithoutCrashHandlerKey(std::string exported) {
+    const std::string block = "\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\r\n";
+    if (const auto at = exported.find(block); at != std::string::npos) exported.erase(at + 1, block.size() - 1);
+    return exported;
+}
+
 struct TempFolder {
     TempFolder() : path(testsupport::MakeTempDir("reg-delete")) {}
     ~TempFolder() {
@@ -102,7 +110,7 @@ TEST(WineCommandLineTest, RemovesWhatWinesRegDeleteRemoves) {
     for (const char* key : {"HKCU\\Software", "HKLM\\Software"}) {
         const std::string bySorvel = testsupport::RegExport(sorvelPrefix.Path(), key);
         const std::string byWine = testsupport::RegExport(wineDeleted, key);
-        EXPECT_EQ(bySorvel, byWine) << key;
+        EXPECT_EQ(WithoutCrashHandlerKey(bySorvel), WithoutCrashHandlerKey(byWine)) << key;
         EXPECT_THAT(bySorvel, HasSubstr("\\Software\\Tarvo\\Other]"));
         EXPECT_THAT(bySorvel, HasSubstr("\\Software\\Zelk\\My Apps]"));
         EXPECT_THAT(bySorvel, Not(HasSubstr("Zelk Company")));
