@@ -25,6 +25,7 @@ else
     lintian
     desktop-file-utils
     debootstrap
+    ansible
     "${windows_packages[@]}"
   )
 fi
