@@ -27,6 +27,7 @@ else
     lintian
     desktop-file-utils
     debootstrap
+    ansible
     "${windows_packages[@]}"
   )
 fi
