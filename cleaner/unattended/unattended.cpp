@@ -7,6 +7,7 @@
 #include "cleaner/search/modFennick.h"
 #include "cleaner/startup/store_commit.h"
 #include "cleaner/unattended/console_window.h"
+#include "cleaner/unattended/dry_run_registry.h"
 #include "cleaner/unattended/restore.h"
 #include "platform/registry/memory_registry.h"
 #include "platform/registry/text.h"
@@ -187,18 +188,27 @@ bool StillThere(platform::RegistryApi& registry, const std::string& key) {
     return false;
 }
 
-// The preview's registry: the real one, read from disc as the run reads it, whose changes are
-// never saved: the run deletes in memory only, so that what it lists is what it would delete.
+// The preview's registry: the real one, read as the run reads it, whose changes are never
+// saved, so that what the run lists is what it would delete. A prefix's store is a copy in
+// memory that is left unsaved; a registry whose deletes last at once (Windows' own) is seen
+// through a DryRunRegistry, which only remembers them.
 class UnsavedStore : public RegistryStore {
 public:
-    explicit UnsavedStore(RegistryStore& inner) : inner_(inner) {}
-    platform::RegistryApi& Registry() override { return inner_.Registry(); }
+    explicit UnsavedStore(RegistryStore& inner) : inner_(inner) {
+        if (dynamic_cast<platform::MemoryRegistry*>(&inner_.Registry()) == nullptr) {
+            dryRun_ = std::make_unique<DryRunRegistry>(inner_.Registry());
+        }
+    }
+    platform::RegistryApi& Registry() override {
+        return dryRun_ ? static_cast<platform::RegistryApi&>(*dryRun_) : inner_.Registry();
+    }
     void Refresh() override { inner_.Refresh(); }
     bool HasChanges() const override { return false; }
     void Save() override {}
 
 private:
     RegistryStore& inner_;
+    std::unique_ptr<DryRunRegistry> dryRun_;
 };
 
 bool Starts(const std::vector<std::string>& texts, const char* text) {
@@ -238,14 +248,6 @@ UnattendedOutcome Run(StartupPlatform& platform, const UnattendedOptions& option
         opened = platform.OpenRegistry();
     } catch (const std::exception& refusal) {
         report(std::string(refusal.what()) + "\nNothing was deleted.");
-        outcome.exit = kNothingDone;
-        return outcome;
-    }
-    // A preview deletes in the registry's copy in memory and never saves it. A registry whose
-    // deletes last at once (Windows' own) has no such copy: previewing there would delete.
-    if (preview && dynamic_cast<platform::MemoryRegistry*>(&opened->Registry()) == nullptr) {
-        report("--preview cannot run on this registry yet: it would have to delete to show what "
-               "a run removes. Nothing was deleted.");
         outcome.exit = kNothingDone;
         return outcome;
     }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <ostream>
 #include <stdexcept>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -399,16 +400,28 @@ TEST_P(WindowsE2e, BothRefuseAnUnknownOptionInTheSameWordsAndPrintTheSameHelp) {
 
 // Windows' registry keeps every delete at once: sorvel.exe cannot preview by deleting in a copy,
 // so it refuses --preview and changes nothing.
-TEST_P(WindowsE2e, APreviewIsRefusedOnWindowsAndChangesNothing) {
-    const Workspace workspace(Suite());
-    const std::vector<std::string> before = workspace.ExportSoftware();
-    const testsupport::WineResult run = testsupport::RunWine(
-        workspace.prefix, {GetParam().program, "--preview", "--keywords",
-                           WindowsPath(workspace.folder + "/taRegKeywords.txt"), "--json"});
-    EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_THAT(run.output, HasSubstr("--preview cannot run on this registry"));
-    EXPECT_THAT(run.output, HasSubstr("\"exit\": 1"));
-    EXPECT_EQ(workspace.ExportSoftware(), before);
+TEST_P(WindowsE2e, APreviewListsWhatTheLinuxPreviewListsAndChangesNothing) {
+    const Workspace onLinux(Suite());
+    const Workspace onWindows(Suite());
+    const std::vector<std::string> before = onWindows.ExportSoftware();
+    const removal_test::ProgramResult byLinux = removal_test::RunProgram(
+        SORVEL_PROGRAM, {"--preview", "--settings", "--keywords", onLinux.folder + "/taRegKeywords.txt"},
+        {{"WINEPREFIX", onLinux.prefix}, {"DISPLAY", {}}, {"WAYLAND_DISPLAY", {}}});
+    EXPECT_EQ(byLinux.status, 0) << byLinux.errors;
+    EXPECT_THAT(byLinux.output, HasSubstr("found " + Node32("HKEY_CLASSES_ROOT", "CLSID\\" N1)));
+    const testsupport::WineResult byWindows = testsupport::RunWine(
+        onWindows.prefix, {GetParam().program, "--preview", "--settings", "--keywords",
+                           WindowsPath(onWindows.folder + "/taRegKeywords.txt")});
+    EXPECT_EQ(byWindows.status, 0) << byWindows.output;
+    // Its key lines (standard output) are the Linux ones; the status lines went to standard error.
+    std::string lines;
+    std::istringstream output(byWindows.output);
+    for (std::string line; std::getline(output, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("found ", 0) == 0 || line.rfind("kept ", 0) == 0) lines += line + "\n";
+    }
+    EXPECT_EQ(lines, byLinux.output);
+    EXPECT_EQ(onWindows.ExportSoftware(), before);
 }
 
 std::string TargetName(const ::testing::TestParamInfo<Target>& target) { return target.param.name; }
