@@ -40,6 +40,8 @@ public:
 
     // Whether the registry keeps a 32-bit node beside its own (RegistryApi::HasWow64Node).
     bool HasWow64Node() const { return api_.HasWow64Node(); }
+    // Whether HKEY_CLASSES_ROOT merges the user's classes (RegistryApi::MergesUserClasses).
+    bool MergesUserClasses() const { return api_.MergesUserClasses(); }
 
     bool RegFirstKey(HKEY handle, std::string& name);
     bool RegNextKey(HKEY handle, std::string& name);

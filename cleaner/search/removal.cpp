@@ -193,22 +193,50 @@ public:
     // worked; a delete that failed would fail again, so the key is then left. The export text
     // is not emptied between passes: a second pass appends to what the first left. False when
     // the removal must stop.
+    //
+    // Where HKEY_CLASSES_ROOT merges the user's classes, a key with a user's copy is taken copy
+    // by copy under each copy's own root, the user's first (the merged view shows it), so that
+    // the backup gives each back to its own hive: a block under HKEY_CLASSES_ROOT would go to
+    // the user's copy when that is there again, else to the machine's. A key with no user's copy
+    // keeps its HKEY_CLASSES_ROOT block, the same as where nothing is merged. Each copy's passes
+    // have an export text of their own: one copy's block is never written again with the other's.
     bool RemovePasses(const KeyAddress& key) {
         std::string text;
+        bool userCopySeen = false;
+        platform::HKEY lastHive = kHkeyClassesRoot;
         for (;;) {
-            if (!Opens(key)) return true;
-            const Result result =
-                RemoveOnce(kHkeyClassesRoot, "HKEY_CLASSES_ROOT", key.keyPath, key.subKey, text);
+            if (!Opens(kHkeyClassesRoot, key.keyPath, key.subKey)) return true;
+            platform::HKEY hive = kHkeyClassesRoot;
+            const char* displayRoot = "HKEY_CLASSES_ROOT";
+            std::string keyPath = key.keyPath;
+            if (reg_.MergesUserClasses()) {
+                const std::string userPath = std::string(kUserClassesKey) + "\\" + key.keyPath;
+                if (Opens(kHkeyCurrentUser, userPath, key.subKey)) {
+                    userCopySeen = true;
+                    hive = kHkeyCurrentUser;
+                    displayRoot = "HKEY_CURRENT_USER";
+                    keyPath = userPath;
+                } else if (userCopySeen) {
+                    hive = kHkeyLocalMachine;
+                    displayRoot = "HKEY_LOCAL_MACHINE";
+                    keyPath = std::string(kMachineClassesKey) + "\\" + key.keyPath;
+                }
+            }
+            if (hive != lastHive) text.clear();
+            lastHive = hive;
+            const Result result = RemoveOnce(hive, displayRoot, keyPath, key.subKey, text);
             if (result == Result::Stopped) return false;
             if (result == Result::Kept) return true;
         }
     }
 
 private:
-    bool Opens(const KeyAddress& key) const {
+    static constexpr const char* kUserClassesKey = "Software\\Classes";
+    static constexpr const char* kMachineClassesKey = "SOFTWARE\\Classes";
+
+    bool Opens(platform::HKEY hive, const std::string& keyPath, const std::string& subKey) const {
         platform::HKEY handle = 0;
-        if (!Try([&] { return reg_.RegOpen(kHkeyClassesRoot, key.keyPath, key.subKey, handle); }))
-            return false;
+        if (!Try([&] { return reg_.RegOpen(hive, keyPath, subKey, handle); })) return false;
         Try([&] { return reg_.RegClose(handle); });
         return true;
     }

@@ -144,6 +144,15 @@ struct MemoryRegistry::State {
     HKEY nextHandle = kFirstHandle;
     std::vector<Grant> grants;  // Windows' protected keys (GrantOnly)
     bool wow64Node = false;
+    bool mergeUserClasses = false;
+
+    // The two copies of a key below a merged HKEY_CLASSES_ROOT; either may be missing.
+    struct Copies {
+        Key* user = nullptr;
+        Key* machine = nullptr;
+        Key* Seen() const { return user ? user : machine; }
+    };
+    std::unordered_map<HKEY, Copies> merged;  // the handles opened below a merged root
 
     static bool IsRoot(HKEY key) {
         return key == kHkeyClassesRoot || key == kHkeyCurrentUser || key == kHkeyLocalMachine;
@@ -157,7 +166,83 @@ struct MemoryRegistry::State {
         return software ? tree.FindChild(*software, std::u16string_view(u"Classes")) : nullptr;
     }
 
+    Key* UserClassesRoot() {
+        Key* software = tree.FindChild(tree.Root(Hive::kUser), std::u16string_view(u"Software"));
+        return software ? tree.FindChild(*software, std::u16string_view(u"Classes")) : nullptr;
+    }
+
+    // The copies a handle stands for when it is below a merged HKEY_CLASSES_ROOT; a copy deleted
+    // since counts as missing.
+    std::optional<Copies> CopiesOf(HKEY handle) {
+        if (!mergeUserClasses) return std::nullopt;
+        Copies copies;
+        if (handle == kHkeyClassesRoot) {
+            copies = {UserClassesRoot(), ClassesRoot()};
+        } else {
+            auto it = merged.find(handle);
+            if (it == merged.end()) return std::nullopt;
+            copies = it->second;
+        }
+        if (copies.user && copies.user->deleted) copies.user = nullptr;
+        if (copies.machine && copies.machine->deleted) copies.machine = nullptr;
+        return copies;
+    }
+
+    // The key that subKey below handle names (below a merged root: the copy it sees, and both
+    // copies in *copies). 2 when it does not exist, or Resolve's codes.
+    LONG Find(HKEY handle, const char* subKey, Key*& key, std::optional<Copies>* copies = nullptr) {
+        if (std::optional<Copies> base = CopiesOf(handle)) {
+            Copies found;
+            if (base->user && Walk(*base->user, subKey, found.user) != kErrorSuccess)
+                found.user = nullptr;
+            if (base->machine && Walk(*base->machine, subKey, found.machine) != kErrorSuccess)
+                found.machine = nullptr;
+            key = found.Seen();
+            if (!key) return kErrorFileNotFound;
+            if (copies) *copies = found;
+            return kErrorSuccess;
+        }
+        Key* base = nullptr;
+        if (LONG rc = Resolve(handle, base); rc != kErrorSuccess) return rc;
+        return Walk(*base, subKey, key);
+    }
+
+    // The subkeys a key shows: below a merged root, those of both copies in Wine's order, each
+    // name once (the user's copy's).
+    std::vector<const Key*> SubkeysOf(HKEY handle, const Key& key) {
+        const std::optional<Copies> copies = CopiesOf(handle);
+        if (!copies || !copies->user || !copies->machine) {
+            return {key.Subkeys().begin(), key.Subkeys().end()};
+        }
+        std::vector<const Key*> out;
+        const auto user = copies->user->Subkeys();
+        const auto machine = copies->machine->Subkeys();
+        std::size_t u = 0, m = 0;
+        while (u < user.size() || m < machine.size()) {
+            if (m == machine.size()) {
+                out.push_back(user[u++]);
+                continue;
+            }
+            if (u == user.size()) {
+                out.push_back(machine[m++]);
+                continue;
+            }
+            const int order = detail::CompareNames(tree.Name(*user[u]), tree.Name(*machine[m]));
+            if (order <= 0) out.push_back(user[u++]);
+            if (order >= 0) {
+                if (order != 0) out.push_back(machine[m]);
+                ++m;
+            }
+        }
+        return out;
+    }
+
     LONG Resolve(HKEY handle, Key*& key) {
+        if (std::optional<Copies> copies = CopiesOf(handle)) {
+            key = copies->Seen();
+            if (key) return kErrorSuccess;
+            return handle == kHkeyClassesRoot ? kErrorFileNotFound : kErrorKeyDeleted;
+        }
         switch (handle) {
             case kHkeyLocalMachine: key = &tree.Root(Hive::kMachine); return kErrorSuccess;
             case kHkeyCurrentUser: key = &tree.Root(Hive::kUser); return kErrorSuccess;
@@ -245,6 +330,7 @@ detail::Tree& MemoryRegistry::Tree() { return state_->tree; }
 void MemoryRegistry::SwapTree(detail::Tree& keys) {
     state_->tree.Swap(keys);
     state_->handles.clear();
+    state_->merged.clear();
 }
 
 void MemoryRegistry::CreateKey(HKEY root, std::string_view path) { state_->Build(root, path); }
@@ -277,11 +363,10 @@ void MemoryRegistry::SetDword(HKEY root, std::string_view path, std::string_view
 }
 
 bool MemoryRegistry::KeyExists(HKEY root, std::string_view path) const {
-    Key* base = nullptr;
-    if (!State::IsRoot(root) || state_->Resolve(root, base) != kErrorSuccess) return false;
+    if (!State::IsRoot(root)) return false;
     const std::string text(path);
     Key* key = nullptr;
-    return state_->Walk(*base, text.c_str(), key) == kErrorSuccess;
+    return state_->Find(root, text.c_str(), key) == kErrorSuccess;
 }
 
 void MemoryRegistry::GrantOnly(HKEY root, std::string_view path, DWORD granted) {
@@ -293,10 +378,9 @@ std::size_t MemoryRegistry::OpenHandleCount() const { return state_->handles.siz
 LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD samDesired,
                                    HKEY* result) {
     if (!result) return kErrorInvalidParameter;
-    Key* base = nullptr;
-    if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
-    if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    std::optional<State::Copies> copies;
+    if (LONG rc = state_->Find(key, subKey, target, &copies); rc != kErrorSuccess) return rc;
     if (!state_->grants.empty())
         if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
             if ((samDesired & ~kKeyWow64Views & ~*granted) != 0) return kErrorAccessDenied;
@@ -304,12 +388,14 @@ LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD sa
     while (state_->handles.count(handle) || State::IsRoot(handle) || handle == 0) handle += 4;
     state_->nextHandle = handle + 4;
     state_->handles.emplace(handle, target);
+    if (copies) state_->merged.emplace(handle, *copies);
     *result = handle;
     return kErrorSuccess;
 }
 
 LONG MemoryRegistry::RegCloseKey(HKEY key) {
     if (State::IsRoot(key)) return kErrorSuccess;
+    state_->merged.erase(key);
     return state_->handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
@@ -327,8 +413,9 @@ LONG MemoryRegistry::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nam
                                    std::uint64_t* lastWriteTime) {
     Key* parent = nullptr;
     if (LONG rc = state_->Resolve(key, parent); rc != kErrorSuccess) return rc;
-    if (index >= parent->subkeyCount) return kErrorNoMoreItems;
-    const Key& sub = *parent->subkeyData[index];
+    const std::vector<const Key*> subkeys = state_->SubkeysOf(key, *parent);
+    if (index >= subkeys.size()) return kErrorNoMoreItems;
+    const Key& sub = *subkeys[index];
     if (LONG rc = CopyEnumName(NarrowName(state_->tree.Name(sub)), name, nameSize, false);
         rc != kErrorSuccess)
         return rc;
@@ -358,7 +445,7 @@ LONG MemoryRegistry::RegDeleteKeyA(HKEY key, const char* subKey) {
     Key* base = nullptr;
     if (LONG rc = state_->Resolve(key, base); rc != kErrorSuccess) return rc;
     Key* target = nullptr;
-    if (LONG rc = state_->Walk(*base, subKey, target); rc != kErrorSuccess) return rc;
+    if (LONG rc = state_->Find(key, subKey, target); rc != kErrorSuccess) return rc;
     if (!state_->grants.empty())
         if (auto granted = state_->Granted(PlaceOf(state_->tree, *target)))
             if ((*granted & kAccessDelete) == 0) return kErrorAccessDenied;
@@ -382,6 +469,13 @@ DWORD MemoryRegistry::FormatMessageA(DWORD flags, const void*, DWORD messageId, 
 void MemoryRegistry::SetWow64Node(bool present) { state_->wow64Node = present; }
 
 bool MemoryRegistry::HasWow64Node() const { return state_->wow64Node; }
+
+void MemoryRegistry::MergeUserClasses(bool merge) {
+    state_->mergeUserClasses = merge;
+    state_->merged.clear();  // not merged any more: each handle stands for the copy it saw
+}
+
+bool MemoryRegistry::MergesUserClasses() const { return state_->mergeUserClasses; }
 
 // --- Narrow text and short name buffers
 

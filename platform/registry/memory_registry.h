@@ -1,7 +1,8 @@
 // A registry held in memory that behaves as Windows does for every operation of RegistryApi:
 // names compared without regard to case and kept as written, subkeys in Wine's sorted order,
 // values in stored order, the same result codes. HKEY_CLASSES_ROOT is
-// HKEY_LOCAL_MACHINE\Software\Classes, as in a Wine prefix. Tests build their registries with it, and the
+// HKEY_LOCAL_MACHINE\Software\Classes, as in a Wine prefix, unless it merges the user's classes
+// as Windows does (MergeUserClasses). Tests build their registries with it, and the
 // Wine-prefix store keeps a loaded prefix in it.
 #pragma once
 
@@ -37,6 +38,11 @@ public:
     bool KeyExists(HKEY root, std::string_view path) const;
     // Whether this registry has a 32-bit node (see RegistryApi::HasWow64Node); false at first.
     void SetWow64Node(bool present);
+    // Windows' HKEY_CLASSES_ROOT (see RegistryApi::MergesUserClasses): a key opened below it is
+    // HKEY_CURRENT_USER\Software\Classes' copy when there is one, else the machine's; its values
+    // are that copy's, its subkeys those of both copies; a delete takes the user's copy first.
+    // Building below HKEY_CLASSES_ROOT still builds the machine's copy. False at first.
+    void MergeUserClasses(bool merge);
 
     // Windows' protected keys: this key and every key below it grant only `granted` (rights
     // of the access mask, the view flags aside). An open that asks for more gives 5, and so
@@ -66,6 +72,7 @@ public:
     DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                          char* buffer, DWORD size, void* arguments) override;
     bool HasWow64Node() const override;
+    bool MergesUserClasses() const override;
 
     // --- Narrow text and short name buffers (registry_api.h): what the narrow functions give
     // out inexactly, and, for testing callers, Windows' answer to a name buffer that is too

@@ -149,6 +149,13 @@ public:
     // (HKEY_CLASSES_ROOT\Wow6432Node, HKEY_LOCAL_MACHINE\Software\Wow6432Node), reached by that
     // path in this, the 64-bit view.
     virtual bool HasWow64Node() const = 0;
+
+    // True when HKEY_CLASSES_ROOT merges HKEY_CURRENT_USER\Software\Classes over
+    // HKEY_LOCAL_MACHINE\Software\Classes (Windows): a key opened below it is the user's copy
+    // when there is one, else the machine's, and its subkeys are those of both. A key there may
+    // then have two copies, which only their own roots address. Wine (8 included) and its prefix
+    // store do not merge: HKEY_CLASSES_ROOT is the machine's classes alone.
+    virtual bool MergesUserClasses() const { return false; }
 };
 
 }  // namespace platform

@@ -38,6 +38,9 @@ public:
     LONG QueryNarrowLoss(HKEY key, DWORD* loss) override;
     LONG QueryKeyClass(HKEY key, bool* hasClass) override;
     bool HasWow64Node() const override { return wow64Node_; }
+    // Windows merges the user's classes into HKEY_CLASSES_ROOT (Wine does not, but there a user
+    // copy is simply never found below it, and removing it by its own root is still right).
+    bool MergesUserClasses() const override { return true; }
 
 private:
     // Windows' handle for a contract handle; null when it stands for nothing open.

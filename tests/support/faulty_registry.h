@@ -135,6 +135,7 @@ public:
         return inner_.FormatMessageA(flags, source, id, language, buffer, size, arguments);
     }
     bool HasWow64Node() const override { return inner_.HasWow64Node(); }
+    bool MergesUserClasses() const override { return inner_.MergesUserClasses(); }
 
 private:
     struct Fault {

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace removal_test {
 namespace {
@@ -166,6 +168,69 @@ TEST_F(RemovalTest, AFindOfThe32BitNodeIsBackedUpAndRemovedByItsPathInThe64BitVi
     EXPECT_EQ(File(), kHeader + Block("HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{C}", "32-bit class") +
                           Block("HKEY_CLASSES_ROOT\\Wow6432Node\\INTERFACE\\{I}", "iface") +
                           Block("HKEY_CLASSES_ROOT\\Wow6432Node\\Acme.Doc", "progid"));
+}
+
+// Imports blocks as Block writes them (one default string value each) into the hive each block
+// names; a block under HKEY_CLASSES_ROOT goes to the machine's classes.
+void ImportBlocks(platform::MemoryRegistry& registry, const std::string& file) {
+    const std::pair<const char*, platform::HKEY> roots[] = {
+        {"HKEY_CLASSES_ROOT\\", kHkeyClassesRoot},
+        {"HKEY_CURRENT_USER\\", kHkeyCurrentUser},
+        {"HKEY_LOCAL_MACHINE\\", kHkeyLocalMachine}};
+    for (std::size_t at = file.find("\r\n["); at != std::string::npos;
+         at = file.find("\r\n[", at + 1)) {
+        const std::size_t close = file.find("]\r\n@=\"", at);
+        if (close == std::string::npos) continue;
+        const std::string name = file.substr(at + 3, close - at - 3);
+        const std::size_t valueStart = close + 6;
+        const std::string value = file.substr(valueStart, file.find('"', valueStart) - valueStart);
+        for (const auto& [prefix, root] : roots) {
+            if (name.rfind(prefix, 0) == 0) registry.SetString(root, name.substr(std::strlen(prefix)), "", value);
+        }
+    }
+}
+
+// Windows' HKEY_CLASSES_ROOT shows the user's copy of a class over the machine's: each copy is
+// backed up and removed under its own root, and comes back from the backup where it was.
+TEST_F(RemovalTest, WhereTheUsersClassesAreMergedEachCopyComesBackToItsOwnHive) {
+    registry.MergeUserClasses(true);
+    AddClassKey("CLSID\\{B}", "machine copy");
+    registry.SetString(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{B}", "", "user copy");
+    registry.SetString(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{U}", "", "user only");
+    AddClassKey("CLSID\\{M}", "machine only");
+    fennick.FoundKeys = {{cleaner::kClassBranch, "", "{B}", ""},
+                         {cleaner::kClassBranch, "", "{U}", ""},
+                         {cleaner::kClassBranch, "", "{M}", ""}};
+
+    fennick.RemoveFoundKeys(kBackup);
+
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{B}"));
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{U}"));
+    EXPECT_FALSE(ClassKeyExists("CLSID\\{M}"));
+    EXPECT_EQ(File(), kHeader +
+                          Block("HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{B}", "user copy") +
+                          Block("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{B}", "machine copy") +
+                          Block("HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{U}", "user only") +
+                          Block("HKEY_CLASSES_ROOT\\CLSID\\{M}", "machine only"));
+
+    ImportBlocks(registry, File());
+    registry.MergeUserClasses(false);  // each hive's own copies, as Wine shows them
+    const auto copy = [&](platform::HKEY root, const std::string& path) {
+        platform::HKEY key = 0;
+        if (registry.RegOpenKeyExA(root, path.c_str(), 0, platform::kKeyRead, &key) != 0) return std::string("-");
+        char data[64] = {};
+        platform::DWORD size = sizeof data;
+        registry.RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<unsigned char*>(data), &size);
+        registry.RegCloseKey(key);
+        return std::string(data);
+    };
+    EXPECT_EQ(copy(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{B}"), "user copy");
+    EXPECT_EQ(copy(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{B}"), "machine copy");
+    EXPECT_EQ(copy(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{U}"), "user only");
+    EXPECT_EQ(copy(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{U}"), "-");
+    EXPECT_EQ(copy(kHkeyLocalMachine, "Software\\Classes\\CLSID\\{M}"), "machine only");
+    EXPECT_EQ(copy(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{M}"), "-");
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
 // --- The backup

@@ -90,6 +90,30 @@ TEST_F(MemoryRegistryTest, ClassesRootIsMachineSoftwareClasses) {
     reg.RegCloseKey(key);
 }
 
+// Windows' HKEY_CLASSES_ROOT: the user's copy of a key over the machine's, the subkeys of both.
+TEST_F(MemoryRegistryTest, AMergedClassesRootShowsTheUsersCopyOverTheMachines) {
+    reg.MergeUserClasses(true);
+    reg.SetString(kHkeyClassesRoot, "CLSID\\{B}", "", "machine");
+    reg.CreateKey(kHkeyClassesRoot, "CLSID\\{B}\\InprocServer32");
+    reg.CreateKey(kHkeyClassesRoot, "CLSID\\{M}");
+    reg.SetString(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{B}", "", "user");
+    reg.CreateKey(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{B}\\DefaultIcon");
+    reg.CreateKey(kHkeyCurrentUser, "Software\\Classes\\clsid\\{u}");
+    const HKEY clsid = Open(kHkeyClassesRoot, "CLSID");
+    EXPECT_EQ(SubkeyNames(clsid), (std::vector<std::string>{"{B}", "{M}", "{u}"}));
+    const HKEY both = Open(clsid, "{b}");
+    EXPECT_EQ(SubkeyNames(both), (std::vector<std::string>{"DefaultIcon", "InprocServer32"}));
+    char data[16];
+    DWORD size = sizeof data;
+    EXPECT_EQ(reg.RegQueryValueExA(both, "", nullptr, nullptr, reinterpret_cast<unsigned char*>(data), &size), 0);
+    EXPECT_STREQ(data, "user");
+    EXPECT_EQ(reg.RegDeleteKeyA(clsid, "{u}"), 0);
+    EXPECT_FALSE(reg.KeyExists(kHkeyCurrentUser, "Software\\Classes\\CLSID\\{u}"));
+    EXPECT_TRUE(reg.KeyExists(kHkeyClassesRoot, "CLSID\\{M}"));
+    for (HKEY h : {both, clsid}) EXPECT_EQ(reg.RegCloseKey(h), 0);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+}
+
 TEST_F(MemoryRegistryTest, EnumeratesSubkeysInWinesOrderKeepingTheirCase) {
     // Wine folds to lowercase, so [ \ ] ^ _ ` sort before letters, and a prefix comes first.
     for (const char* name : {"\xE9", "~t", "Z", "B", "abc", "ab_", "aB", "a1", "A", "`b", "_u", "^c"})

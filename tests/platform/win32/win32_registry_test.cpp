@@ -4,6 +4,9 @@
 // the cleaner opens every key it does not delete. Scratch keys are made with advapi32's own wide
 // functions and removed afterwards.
 #include "platform/win32/win32_registry.h"
+#include "cleaner/registry/modRegFuncs.h"
+#include "cleaner/search/modFennick.h"
+#include "tests/cleaner/search/removal_fakes.h"
 #include "tests/support/faulty_registry.h"
 
 #include <windows.h>
@@ -235,6 +238,46 @@ TEST_F(ForwarderTest, TheFaultInjectorNamesKeysOverAdvapi32) {
     EXPECT_EQ(faulty.RegDeleteKeyA(scratch, "Locked"), 0);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratch + L"\\Locked", 0));
     EXPECT_EQ(faulty.RegCloseKey(scratch), 0);
+}
+
+// Windows merges the user's classes into HKEY_CLASSES_ROOT; the removal takes a class key that
+// has a user's copy copy by copy, by each copy's own root, and advapi32 opens and deletes both.
+TEST_F(ForwarderTest, TheRemovalTakesEachCopyOfAClassByItsOwnRoot) {
+    const std::wstring clsid = L"{SorvelUserClassesTest-" + std::to_wstring(::GetCurrentProcessId()) + L"}";
+    const std::string narrow(clsid.begin(), clsid.end());
+    const std::pair<::HKEY, const wchar_t*> copies[] = {
+        {HKEY_CURRENT_USER, L"user copy"}, {HKEY_LOCAL_MACHINE, L"machine copy"}};
+    const std::wstring path = L"Software\\Classes\\CLSID\\" + clsid;
+    for (const auto& [root, text] : copies) {
+        ::HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                         static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+    ASSERT_TRUE(registry.MergesUserClasses());
+    removal_test::EventLog log;
+    removal_test::FakeFiles files{log};
+    removal_test::RecordingView view;
+    cleaner::modRegFuncs reg{registry, view};
+    cleaner::modFennick fennick{reg, view};
+    fennick.UseBackupFiles(files);
+    fennick.FoundKeys = {{cleaner::kClassBranch, "", narrow, ""}};
+
+    fennick.RemoveFoundKeys("backup.reg");
+
+    for (const auto& copy : copies) {
+        const bool left = KeyExists(copy.first, path, KEY_WOW64_64KEY);
+        EXPECT_FALSE(left);
+        if (left) ::RegDeleteKeyExW(copy.first, path.c_str(), KEY_WOW64_64KEY, 0);
+    }
+    EXPECT_EQ(files.files["backup.reg"],
+              "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n"
+              "\r\n[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" + narrow + "]\r\n@=\"user copy\"\r\n\r\n"
+              "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\" + narrow + "]\r\n@=\"machine copy\"\r\n\r\n");
+    EXPECT_TRUE(view.messages.empty());
 }
 
 }  // namespace
