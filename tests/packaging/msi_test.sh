@@ -47,7 +47,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wine() { "$loader" "$@" </dev/null; }
+in_wine() { "$loader" "$@" </dev/null; }
 settle() { timeout 60 wineserver -w; }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 # A registry file as "[key]<TAB>value" lines (and "[key]<TAB>" for the key itself), without the
@@ -81,15 +81,15 @@ entry_value() {  # KEY VALUE-NAME: the value's line in the entry
     inside && index($0, ENVIRON["VALUE"]) == 1 { print; exit }' "$WINEPREFIX/system.reg"
 }
 msiexec() {  # ARGS...: runs Wine's msiexec, prints its exit status
-  wine msiexec "$@" >/dev/null 2>&1
+  in_wine msiexec "$@" >/dev/null 2>&1
   echo $?
 }
 
 echo "[$case] a fresh $winearch prefix"
-wine wineboot -i >/dev/null 2>&1 || die "wineboot failed for a $winearch prefix"
+in_wine wineboot -i >/dev/null 2>&1 || die "wineboot failed for a $winearch prefix"
 settle
 # Wine finishes some of its own keys at the next start: the state to compare with is after it.
-wine cmd /c exit >/dev/null 2>&1
+in_wine cmd /c exit >/dev/null 2>&1
 snapshot "$work/before"
 
 # The package as built, and one of the next version whose README.txt differs: what an upgrade
@@ -134,7 +134,7 @@ for expected in "\"DisplayName\"=\"$name\"" '"Publisher"="The sorvel authors"' \
   [ "$(entry_value "$key" "$(cut -d'"' -f2 <<<"$expected")")" = "$expected" ] ||
     fail "the entry lacks $expected"
 done
-printed=$(wine "C:\\$program_files\\sorvel\\bin\\sorvel.exe" --version 2>&1 | tr -d '\r')
+printed=$(in_wine "C:\\$program_files\\sorvel\\bin\\sorvel.exe" --version 2>&1 | tr -d '\r')
 [ "$printed" = "sorvel $version" ] || fail "the installed sorvel.exe --version printed [$printed]"
 
 echo "[$case] msiexec /i of version $next over it"
